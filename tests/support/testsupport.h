@@ -1,0 +1,62 @@
+#pragma once
+// Shared test helpers: scripted message boxes, the intercepted program end,
+// and where the servers of the test environment listen.
+#include <QString>
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "platform/msgbox.h"
+#include "platform/terminate.h"
+
+namespace testsupport {
+
+// Installs itself as the message-box handler for its lifetime. Every box is
+// recorded; Yes/No boxes take their answer from the queue (No when empty,
+// so a forgotten answer never deletes anything).
+class ScriptedMsgBoxes {
+public:
+    ScriptedMsgBoxes();
+    ~ScriptedMsgBoxes();
+    void answer(platform::MsgAnswer a) { answers_.push_back(a); }
+    const std::vector<platform::MsgBoxRecord>& shown() const { return shown_; }
+    std::vector<QString> texts() const;
+    void clear() { shown_.clear(); }
+    // Called on every box before it returns (for tests that act while a box is up).
+    std::function<void(const platform::MsgBoxRecord&)> onShow;
+
+private:
+    std::vector<platform::MsgBoxRecord> shown_;
+    std::deque<platform::MsgAnswer> answers_;
+};
+
+// Thrown by the intercepted EndProgramNow.
+struct ProgramEnded {
+    platform::ExitCode code;
+};
+
+// Installs a hook that throws ProgramEnded for its lifetime.
+class InterceptEnd {
+public:
+    InterceptEnd();
+    ~InterceptEnd();
+};
+
+// The test environment (scripts/env). Values may be overridden by the
+// environment variables the test script exports.
+struct Env {
+    static QString dbHost();       // 127.0.0.1
+    static int dbPort();           // 3306
+    static int dbOldPort();        // server that reports a "5." version
+    static QString dbSocket();     // local socket of the main server
+    static QString dbRootSocket(); // same, for administrative statements
+    static QString generalLog();   // general query log of the main server
+    static QString generalLogOld();
+    static int closedPort();       // a port where nothing listens
+};
+
+// Runs `sql` as the server's root over the local socket (setup of fixtures).
+// Returns the output lines of the mariadb client (tab separated), or throws.
+std::vector<QString> RootSql(const QString& sql, int port = 0);
+
+}  // namespace testsupport
