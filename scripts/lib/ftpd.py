@@ -1,0 +1,223 @@
+#!/usr/bin/python3
+"""FTP server of the local test environment.
+
+One account, one home folder, optional fault modes:
+
+  normal   a well-behaved server (MLSD, active and passive mode)
+  cut      RETR sends the first half of the file, then drops the data and
+           the control connection without a final reply
+  garbage  no MLST/MLSD (clients fall back to LIST); LIST mixes the real
+           unix-style lines with lines no parser should accept
+  evil     LIST/MLSD name entries that must never become local paths
+           ("../evil", "a/b", "..\\evil", ".", "..", a control character)
+           next to one harmless "ok.txt"; RETR of any of them serves a few
+           bytes and DELE only pretends, so nothing on disk is at risk
+
+--idle-timeout makes the server send 421 and close control connections that
+stay idle that long. --log records every command line received (passwords
+masked), so tests can check what a client really sent.
+
+Runs with Debian's /usr/bin/python3 (python3-pyftpdlib).
+"""
+import argparse
+import logging
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FileProducer, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+EVIL_NAMES = ["../evil", "a/b", "..\\evil", ".", "..", "ok.txt", "bell\x07name.txt"]
+EVIL_CONTENT = b"evil-data\n"
+EVIL_MTIME = "20240307000530"
+
+GARBAGE_LINES = [
+    b"total 42",
+    b"this is not a listing line at all",
+    b"",
+    b"-rw-r--r--",
+    b"-rw-r--r--   1 owner    group    notasize Mar 07 00:05 badsize.txt",
+    b"-rw-r--r--   1 owner    group         100 Foo 07 00:05 badmonth.txt",
+    b"-rw-r--r--   1 owner    group         100 Mar 99 99:99 baddate.txt",
+    b"\x00\x01\x02\xff\xfe\x80 binary noise",
+    b"X" * 4000,
+    b"drwxr-xr-x   1 owner    group           0 Mar 07 00:05",
+    b"-rw-r--r--   1 owner    group    99999999999999999999999 Mar 07 00:05 huge.bin",
+    b"\t   \t",
+    b"lone line feed only\n-rw-r--r-- 1 owner group 1 Jan",
+]
+
+
+class CutDTPHandler(DTPHandler):
+    """Data channel that ends a download as a broken server would."""
+
+    def close(self):
+        if not self._closed and self.cmd == "RETR":
+            self._resp = None  # no 226 or 426 reply
+            cmd_channel = self.cmd_channel
+            super().close()
+            cmd_channel.close()
+            return
+        super().close()
+
+
+class HalfFile:
+    """Read-only view of the first half of a file."""
+
+    def __init__(self, fd):
+        self._fd = fd
+        self._left = os.fstat(fd.fileno()).st_size // 2
+        self.name = fd.name
+
+    @property
+    def closed(self):
+        return self._fd.closed
+
+    def read(self, n=-1):
+        if self._left <= 0:
+            return b""
+        if n is None or n < 0 or n > self._left:
+            n = self._left
+        data = self._fd.read(n)
+        self._left -= len(data)
+        return data
+
+    def close(self):
+        self._fd.close()
+
+
+def make_handler(mode):
+    class Handler(FTPHandler):
+        use_sendfile = False
+        banner = "orvel test ftp ready."
+
+        def pre_process_command(self, line, cmd, arg):
+            self._raw_arg = arg
+            super().pre_process_command(line, cmd, arg)
+
+    if mode == "cut":
+        class CutHandler(Handler):
+            dtp_handler = CutDTPHandler
+
+            def ftp_RETR(self, file):
+                try:
+                    fd = self.run_as_current_user(self.fs.open, file, "rb")
+                except OSError as err:
+                    self.respond("550 %s." % err.strerror)
+                    return None
+                self._restart_position = 0
+                half = HalfFile(fd)
+                self.push_dtp_data(FileProducer(half, self._current_type),
+                                   isproducer=True, file=half, cmd="RETR")
+                return file
+
+        return CutHandler
+
+    if mode == "garbage":
+        class GarbageHandler(Handler):
+            proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                          if k not in ("MLST", "MLSD")}
+
+            def ftp_LIST(self, path):
+                if not self.fs.isdir(path):
+                    return super().ftp_LIST(path)
+                try:
+                    names = sorted(self.run_as_current_user(self.fs.listdir, path))
+                except OSError as err:
+                    self.respond("550 %s." % err.strerror)
+                    return None
+                valid = [line.rstrip(b"\r\n") for line in self.fs.format_list(path, names)]
+                out = []
+                for i, junk in enumerate(GARBAGE_LINES):
+                    out.append(junk)
+                    if i < len(valid):
+                        out.append(valid[i])
+                out.extend(valid[len(GARBAGE_LINES):])
+                self.push_dtp_data(b"".join(x + b"\r\n" for x in out), cmd="LIST")
+                return path
+
+        return GarbageHandler
+
+    if mode == "evil":
+        class EvilHandler(Handler):
+            def _entries(self):
+                return EVIL_NAMES
+
+            def ftp_LIST(self, path):
+                lines = []
+                for name in self._entries():
+                    kind = "d" if name in (".", "..") else "-"
+                    size = 0 if kind == "d" else len(EVIL_CONTENT)
+                    lines.append("%srw-r--r--   1 owner    group    %8d Mar 07 00:05 %s\r\n"
+                                 % (kind, size, name))
+                self.push_dtp_data("".join(lines).encode("utf8"), cmd="LIST")
+                return path
+
+            def ftp_MLSD(self, path):
+                lines = []
+                for name in self._entries():
+                    if name in (".", ".."):
+                        facts = "type=dir;modify=%s;perm=el;" % EVIL_MTIME
+                    else:
+                        facts = "type=file;size=%d;modify=%s;perm=r;" % (len(EVIL_CONTENT), EVIL_MTIME)
+                    lines.append("%s %s\r\n" % (facts, name))
+                self.push_dtp_data("".join(lines).encode("utf8"), cmd="MLSD")
+                return path
+
+            def ftp_RETR(self, file):
+                self._restart_position = 0
+                self.push_dtp_data(EVIL_CONTENT, cmd="RETR")
+                return file
+
+            def ftp_SIZE(self, path):
+                self.respond("213 %d" % len(EVIL_CONTENT))
+
+            def ftp_MDTM(self, path):
+                self.respond("213 " + EVIL_MTIME)
+
+            def ftp_DELE(self, path):
+                self.respond("250 File removed.")
+
+        return EvilHandler
+
+    return Handler
+
+
+def main():
+    p = argparse.ArgumentParser(description="FTP server of the local test environment")
+    p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--home", required=True)
+    p.add_argument("--user", default="qxasftp")
+    p.add_argument("--password", default="Kd38-47.2Wm")
+    p.add_argument("--perm", default="elradfmwMT")
+    p.add_argument("--idle-timeout", type=float, default=300.0,
+                   help="seconds before an idle control connection gets 421 and is closed")
+    p.add_argument("--mode", choices=["normal", "cut", "garbage", "evil"], default="normal")
+    p.add_argument("--log", help="file that receives every command line")
+    a = p.parse_args()
+
+    if not os.path.isdir(a.home):
+        sys.exit("ftpd: home folder %s does not exist" % a.home)
+
+    logging.basicConfig(filename=a.log, level=logging.DEBUG if a.log else logging.WARNING,
+                        format="%(asctime)s %(message)s")
+
+    auth = DummyAuthorizer()
+    auth.add_user(a.user, a.password, a.home, perm=a.perm)
+    handler = make_handler(a.mode)
+    handler.authorizer = auth
+    handler.timeout = a.idle_timeout
+    handler.use_gmt_times = True
+    # Clients here sit on the same address; active mode connects back to them.
+    handler.permit_foreign_addresses = False
+
+    server = FTPServer((a.host, a.port), handler)
+    server.max_cons = 64
+    # A bounded poll keeps the idle timers firing on time.
+    server.serve_forever(timeout=0.25, handle_exit=True)
+
+
+if __name__ == "__main__":
+    main()
