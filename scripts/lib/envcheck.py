@@ -1,0 +1,192 @@
+#!/usr/bin/python3
+"""Checks that the running test environment serves what the tests rely on.
+
+Run right after `scripts/env start --fresh` (scripts/test does), before any
+test changes the data.
+
+A wrong account, a lost fault mode or a changed sample file would otherwise
+show up as puzzling failures far away in the program's own tests.
+"""
+import ftplib
+import hashlib
+import os
+import socket
+import subprocess
+import time
+import unittest
+import urllib.request
+
+ENV_DIR = os.environ.get("ORVEL_ENV_DIR", "/tmp/orvel-env")
+USER, PASSWORD = "qxasftp", "Kd38-47.2Wm"
+
+
+def sql(query, port=3306, user=None, password=None):
+    args = ["mariadb", "--no-defaults", "--batch", "--skip-column-names",
+            "--default-character-set=utf8mb4"]
+    if user:
+        args += ["--protocol=tcp", "-h127.0.0.1", "-P%d" % port, "-u" + user, "-p" + password]
+    else:
+        sock = "mariadb" if port == 3306 else "mariadb-old"
+        args += ["--protocol=socket", "-S", "%s/%s/mysqld.sock" % (ENV_DIR, sock), "-uroot"]
+    p = subprocess.run(args + ["qx_inhouse", "-e", query], capture_output=True, text=True, timeout=30)
+    if p.returncode != 0:
+        raise AssertionError("%s: %s" % (query, p.stderr.strip()))
+    return [line.split("\t") for line in p.stdout.splitlines()]
+
+
+def ftp(port, user=USER, password=PASSWORD, passive=True):
+    f = ftplib.FTP(encoding="utf-8")
+    f.connect("127.0.0.1", port, timeout=10)
+    f.login(user, password)
+    f.set_pasv(passive)
+    return f
+
+
+def manifest():
+    out = {}
+    with open(os.path.join(ENV_DIR, "ftp", "manifest.txt"), encoding="utf-8") as fh:
+        for line in fh:
+            digest, size, name = line.rstrip("\n").split("  ", 2)
+            out[name] = (digest, int(size))
+    return out
+
+
+class Database(unittest.TestCase):
+    def test_accounts_reach_both_servers_over_tcp_with_database_rights_only(self):
+        for port in (3306, 3307):
+            for user, pw in (("qx_inhouse", "rwex4830"), ("velmora2716", "velmora-pw")):
+                rows = sql("SELECT id, name, dept FROM user ORDER BY id", port, user, pw)
+                self.assertEqual(rows, [["demo", "홍길동", "AS팀"], ["hiddenuser", "숨김사용자", "NULL"]])
+            grants = " ".join(r[0] for r in sql("SHOW GRANTS", port, "qx_inhouse", "rwex4830"))
+            self.assertNotIn("SHUTDOWN", grants)
+            self.assertNotIn("SUPER", grants)
+            self.assertIn("GRANT USAGE ON *.*", grants)
+        with self.assertRaises(AssertionError):
+            sql("SELECT 1", 3306, "qx_inhouse", "wrong")
+
+    def test_seed_data(self):
+        for port in (3306, 3307):
+            self.assertEqual(sql("SELECT skey, svalue FROM config", port), [["sys1", "1"]])
+            self.assertEqual(sql("SELECT COUNT(*) FROM user WHERE password2 = SHA1('demo1234')"
+                                 " AND id = 'demo' AND hidden = 0", port), [["1"]])
+            self.assertEqual(sql("SELECT hidden FROM user WHERE password2 = SHA1('hidden1234')", port), [["1"]])
+            self.assertEqual(sql("SELECT COUNT(*), MIN(id), MAX(id) FROM deadlock_t", port), [["20", "1", "20"]])
+            macs = sql("SELECT mac_addr, user_id, block FROM user_mac", port)
+            for mac, uid, block in macs:
+                self.assertRegex(mac, r"^[0-9A-F]{12}$")
+                self.assertEqual((uid, block), ("demo", "0"))
+            # Tests add further 'sys1' rows: no unique key may stand on skey.
+            self.assertEqual(sql("SHOW INDEX FROM config WHERE Column_name = 'skey'", port), [])
+
+    def test_both_servers_admit_this_machine(self):
+        main = sql("SELECT mac_addr, user_id, block FROM user_mac", 3306)
+        self.assertEqual(main, sql("SELECT mac_addr, user_id, block FROM user_mac", 3307))
+        up = [n for n in os.listdir("/sys/class/net") if n != "lo" and
+              open("/sys/class/net/%s/operstate" % n).read().strip() == "up"]
+        if up:
+            self.assertEqual(len(main), 1, "no user_mac row although %s is up" % up)
+
+    def test_server_settings(self):
+        def var(name, port):
+            return sql("SHOW VARIABLES LIKE '%s'" % name, port)[0][1]
+        self.assertEqual(var("version", 3307), "5.0.99-test")
+        self.assertNotEqual(var("version", 3306)[:2], "5.")
+        for port in (3306, 3307):
+            self.assertEqual(var("character_set_server", port), "utf8mb4")
+            self.assertEqual(var("innodb_lock_wait_timeout", port), "10")
+            self.assertEqual(var("general_log", port), "ON")
+            self.assertEqual(var("bind_address", port), "127.0.0.1")
+
+    def test_general_log_records_client_statements(self):
+        marker = "envcheck-%d" % time.time_ns()
+        for port, folder in ((3306, "mariadb"), (3307, "mariadb-old")):
+            sql("SELECT '%s'" % marker, port, "qx_inhouse", "rwex4830")
+            with open(os.path.join(ENV_DIR, folder, "general.log"), encoding="utf-8", errors="replace") as fh:
+                self.assertIn(marker, fh.read())
+
+
+class FtpServers(unittest.TestCase):
+    def test_main_server_lists_sizes_and_times_in_both_modes(self):
+        files = manifest()
+        for passive in (True, False):
+            with ftp(21, passive=passive) as f:
+                facts = dict(f.mlsd("as_files/"))
+                self.assertEqual(facts["report.zip"]["modify"], "20240307000530")
+                self.assertEqual(facts["sub"]["type"], "dir")
+                self.assertEqual(facts["big5g.iso"]["size"], str(5 * 1024 ** 3))
+                for name, (digest, size) in files.items():
+                    if "/" in name:
+                        continue
+                    self.assertEqual(int(facts[name]["size"]), size, name)
+                h = hashlib.sha256()
+                f.retrbinary("RETR as_files/견적서_2024.xlsx", h.update)
+                self.assertEqual(h.hexdigest(), files["견적서_2024.xlsx"][0])
+
+    def test_peer_server_is_anonymous_and_lists_the_same_folder(self):
+        with ftp(2121, "anonymous", "", passive=False) as f:
+            lines = []
+            f.retrlines("LIST as_files/", lines.append)
+            names = sorted(line.split(None, 8)[8] for line in lines)
+            self.assertIn("with blank.txt", names)
+            self.assertIn("report.zip", names)
+            with self.assertRaises(ftplib.error_perm):
+                f.sendcmd("MLSD as_files/")
+            with self.assertRaises(ftplib.error_perm):
+                f.delete("as_files/empty.txt")
+
+    def test_fault_servers(self):
+        with ftp(2123) as f:
+            self.assertEqual(list(f.mlsd("as_files/")), [])
+
+        f = ftp(2122)
+        time.sleep(3)
+        with self.assertRaises(ftplib.error_temp) as cm:
+            f.voidcmd("NOOP")
+        self.assertTrue(str(cm.exception).startswith("421"))
+        f.close()
+
+        f = ftp(2124)
+        data = bytearray()
+        with self.assertRaises((EOFError, ftplib.Error, OSError)):
+            f.retrbinary("RETR as_files/2048.bin", data.extend)
+        self.assertEqual(len(data), 1024)
+        f.close()
+
+        with ftp(2125) as f:
+            f.encoding = "latin-1"
+            self.assertNotIn("MLST", f.sendcmd("FEAT"))
+            lines = []
+            f.retrlines("LIST as_files/", lines.append)
+            self.assertTrue(any(line.endswith(" report.zip") for line in lines))
+            self.assertTrue(any("notasize" in line for line in lines))
+
+        with ftp(2126) as f:
+            names = [n for n, _ in f.mlsd("as_files/")]
+            for evil in ("../evil", "a/b", "..\\evil", ".", "..", "ok.txt"):
+                self.assertIn(evil, names)
+            self.assertTrue(any(any(ord(c) < 32 for c in n) for n in names))
+            data = bytearray()
+            f.retrbinary("RETR as_files/../evil", data.extend)
+            self.assertEqual(bytes(data), b"evil-data\n")
+            # Deletion there only pretends: the shared sample files stay.
+            f.delete("as_files/report.zip")
+        self.assertTrue(os.path.exists(os.path.join(ENV_DIR, "ftp/home/as_files/report.zip")))
+
+    def test_silent_listeners_accept_and_never_answer(self):
+        for port in (2127, 8089):
+            with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+                s.sendall(b"USER x\r\nGET / HTTP/1.0\r\n\r\n")
+                s.settimeout(0.5)
+                with self.assertRaises(socket.timeout):
+                    s.recv(1)
+
+
+class HttpServer(unittest.TestCase):
+    def test_version_file(self):
+        url = "http://127.0.0.1/download/%EC%9E%90%EB%8F%99%EC%97%85%EB%8D%B0%EC%9D%B4%ED%8A%B8_v1/"
+        with urllib.request.urlopen(url + "Quendrel_lastver.txt", timeout=10) as r:
+            self.assertEqual(r.read()[-2:], b"\r\n")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
