@@ -81,8 +81,11 @@ class Database(unittest.TestCase):
     def test_both_servers_admit_this_machine(self):
         main = sql("SELECT mac_addr, user_id, block FROM user_mac", 3306)
         self.assertEqual(main, sql("SELECT mac_addr, user_id, block FROM user_mac", 3307))
-        up = [n for n in os.listdir("/sys/class/net") if n != "lo" and
-              open("/sys/class/net/%s/operstate" % n).read().strip() == "up"]
+        up = []
+        for n in os.listdir("/sys/class/net"):
+            with open("/sys/class/net/%s/operstate" % n) as fh:
+                if n != "lo" and fh.read().strip() == "up":
+                    up.append(n)
         if up:
             self.assertEqual(len(main), 1, "no user_mac row although %s is up" % up)
 
