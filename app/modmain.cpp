@@ -1,0 +1,66 @@
+#include "app/modmain.h"
+
+#include <memory>
+
+#include "app/shell.h"
+#include "db/cmysql.h"
+#include "platform/errors.h"
+#include "platform/msgbox.h"
+#include "platform/singleinstance.h"
+#include "platform/terminate.h"
+#include "login/frmlogin.h"
+
+namespace modMain {
+
+using platform::ExitCode;
+
+bool CheckStartupDB() {
+    QString v;
+    std::unique_ptr<cMySQL> conn;
+    try {
+        conn = std::make_unique<cMySQL>();
+        if (ConnectInhouse(*conn)) {
+            const QString sql = QStringLiteral("SELECT svalue FROM config") +
+                                QStringLiteral(" WHERE skey = 'sys1'");
+            RecordsetPtr rs = conn->query(sql, false);
+            if (conn->affected_rows() > 0 && rs) v = rs->Fields(QStringLiteral("svalue")).Value();
+            modMain::CloseRecordset(rs);
+        }
+    } catch (const platform::Error&) {
+        // Every cause ends in the same message below.
+    }
+    if (conn) {
+        conn->free_result();
+        conn.reset();
+    }
+    if (v == QLatin1String("1")) return true;
+    platform::MsgBox(QStringLiteral("파일을 찾을 수 없습니다..."), platform::MsgButtons::Ok,
+                     platform::MsgIcon::None, QStringLiteral("초기화 실패"));
+    return false;
+}
+
+bool Main() {
+    if (platform::PrevInstance()) {
+        platform::MsgBox(QStringLiteral("프로그램이 이미 실행중 입니다."), platform::MsgButtons::Ok,
+                         platform::MsgIcon::None, platform::AppTitle());
+        platform::EndProgramNow(ExitCode::AlreadyRunning);
+    }
+
+    // The self-update joins here, before the database is touched.
+
+    if (!CheckStartupDB()) platform::EndProgramNow(ExitCode::StartupDbFailed);
+
+    gAppTitle = platform::AppTitle();
+
+    {
+        frmLogin login;
+        login.exec();
+        if (!login.LoginSucceeded) platform::EndProgramNow(ExitCode::LoginNotSucceeded);
+        login.Form_Unload();
+    }
+
+    // The main window joins here; until then start-up ends after the sign-in.
+    return false;
+}
+
+}  // namespace modMain

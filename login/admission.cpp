@@ -1,0 +1,76 @@
+#include "login/admission.h"
+
+#include <memory>
+
+#include "app/shell.h"
+#include "db/cmysql.h"
+#include "platform/adapters.h"
+#include "platform/errors.h"
+#include "platform/msgbox.h"
+#include "platform/terminate.h"
+
+namespace modOrvelDBConsts {
+
+namespace {
+const QString kModule = QStringLiteral("modOrvelDBConsts");
+}
+
+QString GetMyMacAddress() {
+    QString result;
+    try {
+        const QString moniker = QStringLiteral("winmgmts:\\\\") + QStringLiteral(".") +
+                                QStringLiteral("\\root\\cimv2");
+        const auto wmi = platform::WmiNamespace::GetObject(moniker);
+        const auto adapters = wmi.ExecQuery(
+            QStringLiteral("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True"));
+        for (const auto& a : adapters) {
+            if (!a.MACAddress) continue;
+            QString mac = *a.MACAddress;
+            mac.remove(QLatin1Char('-'));
+            mac.remove(QLatin1Char(':'));
+            result = mac;
+            break;
+        }
+    } catch (const platform::Error& e) {
+        platform::ShowTrappedError(e, QStringLiteral("GetMyMacAddress"), kModule);
+        return QString();
+    }
+    return result;
+}
+
+QString GetAllowMyPC() {
+    QString result;
+    std::unique_ptr<cMySQL> conn;
+    try {
+        const QString mac = GetMyMacAddress();
+        conn = std::make_unique<cMySQL>();
+        if (modMain::ConnectInhouse(*conn)) {
+            // The address comes from the adapter, never from the user, and
+            // holds only hex digits; it goes in as it is.
+            const QString sql = QStringLiteral("SELECT user_id FROM user_mac") +
+                                QStringLiteral(" WHERE mac_addr = '") + mac + QStringLiteral("'") +
+                                QStringLiteral(" AND block = 0");
+            RecordsetPtr rs = conn->query(sql, false);
+            if (conn->affected_rows() > 0 && rs) result = rs->Fields(QStringLiteral("user_id")).Value();
+            modMain::CloseRecordset(rs);
+        }
+        conn->free_result();
+        conn.reset();
+    } catch (const platform::Error& e) {
+        platform::ShowTrappedError(e, QStringLiteral("GetAllowMyPC"), kModule);
+    }
+    return result;
+}
+
+QString AdmitWorkstation() {
+    const QString uid = GetAllowMyPC();
+    if (uid.isEmpty()) {
+        platform::MsgBox(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") +
+                             QStringLiteral("\r\n") + QStringLiteral("MAC: ") + GetMyMacAddress(),
+                         platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
+        platform::EndProgramNow(platform::ExitCode::WorkstationRefused);
+    }
+    return uid;
+}
+
+}  // namespace modOrvelDBConsts

@@ -1,0 +1,67 @@
+#pragma once
+// The modal sign-in window. The admission fixes the user id; the database
+// server checks the password; a remembered password signs in at once.
+#include <QDialog>
+#include <memory>
+
+#include "db/recordset.h"
+
+class QLineEdit;
+class QPushButton;
+class QCheckBox;
+class QLabel;
+class cMySQL;
+
+class frmLogin : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmLogin(QWidget* parent = nullptr);
+    ~frmLogin() override;
+
+    bool LoginSucceeded = false;
+
+    // Controls, reachable by tests and by the admission step.
+    QLineEdit* txtUserName = nullptr;
+    QLineEdit* txtPassword = nullptr;
+    QPushButton* cmdOK = nullptr;
+    QCheckBox* chkpwdSave = nullptr;
+    QLabel* lblLabels[2] = {nullptr, nullptr};
+    QPushButton* cmdCancel = nullptr;
+
+    // Releases the form's connection; runs once, when the form closes or is
+    // destroyed, whichever comes first.
+    void Form_Unload();
+
+    // Where the remembered password lives.
+    static QString SettingsApp() { return QStringLiteral("Orvel 업무관리"); }
+    static QString SettingsSection() { return QStringLiteral("Config"); }
+
+    // For tests: the form's own connection (null before the first activation).
+    cMySQL* connection() const { return m_db.get(); }
+
+    // Made safe for use between single quotes in a MySQL statement.
+    static QString SafeSQL(const QString& text);
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void reject() override;  // Esc
+
+private:
+    void Form_Load();
+    void Form_Activate();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void chkpwdSave_Click();
+    void txtPassword_Change();
+    void txtPassword_GotFocus();
+    void txtPassword_LostFocus();
+    int RunQuery(RecordsetPtr& rs, const QString& sql);
+
+    std::unique_ptr<cMySQL> m_db;
+    bool m_bPwdChanged = false;
+    bool m_bFirstActivate = false;
+    bool m_unloaded = false;
+};

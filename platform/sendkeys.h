@@ -1,0 +1,11 @@
+#pragma once
+#include <QKeySequence>
+#include <initializer_list>
+
+class QWidget;
+
+namespace platform {
+// Sends keystrokes to `target` (the focused control) as real key events, in
+// order, before returning.
+void SendKeys(QWidget* target, std::initializer_list<QKeyCombination> keys);
+}  // namespace platform

@@ -1,0 +1,18 @@
+#pragma once
+// Per-user application settings, addressed by application name, section and
+// key. One INI file per application under the user's configuration folder,
+// readable and writable by the user alone (it may hold a password).
+#include <QString>
+
+namespace platform {
+
+QString GetSetting(const QString& appName, const QString& section, const QString& key,
+                   const QString& defaultValue = QString());
+void SaveSetting(const QString& appName, const QString& section, const QString& key,
+                 const QString& value);
+// Whether the key exists (to tell "absent" from "empty").
+bool HasSetting(const QString& appName, const QString& section, const QString& key);
+// Where the settings of `appName` are kept.
+QString SettingsFilePath(const QString& appName);
+
+}  // namespace platform

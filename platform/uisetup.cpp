@@ -1,0 +1,29 @@
+#include "platform/uisetup.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace platform {
+
+void SetUpKoreanUi(QApplication& app) {
+    QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
+    static QTranslator qtbase;
+    if (qtbase.load(QStringLiteral("qtbase_ko"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtbase);
+    // The target systems draw with 굴림; here a Hangul font of the same role.
+    const QStringList families = QFontDatabase::families();
+    for (const char* f : {"굴림", "Gulim", "NanumGothic", "나눔고딕"}) {
+        const QString name = QString::fromUtf8(f);
+        if (families.contains(name)) {
+            QFont font(name, 9);
+            app.setFont(font);
+            break;
+        }
+    }
+}
+
+}  // namespace platform

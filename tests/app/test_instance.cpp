@@ -1,0 +1,94 @@
+// Two real copies of the program on one virtual screen: the second one says
+// so and ends, the first one goes on undisturbed.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QRegularExpression>
+#include <QThread>
+
+#include "platform/errors.h"
+
+namespace {
+
+QString run(const QStringList& args, const QProcessEnvironment& env, int ms = 5000) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(args.first(), args.mid(1));
+    p.waitForFinished(ms);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// Waits for a window whose name matches `pattern` (a regular expression).
+QString waitWindow(const QString& pattern, const QProcessEnvironment& env, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        const QString ids = run({QStringLiteral("xdotool"), QStringLiteral("search"),
+                                 QStringLiteral("--name"), pattern},
+                                env);
+        if (!ids.isEmpty()) return ids.split(QLatin1Char('\n')).last();
+        QThread::msleep(100);
+    }
+    return {};
+}
+
+TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
+    QTemporaryDir tmp;
+    const QString display = QStringLiteral(":73");
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                                        QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                                        QStringLiteral("tcp")});
+    ASSERT_TRUE(xvfb.waitForStarted());
+    for (int i = 0; i < 50 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X73")); ++i) QThread::msleep(100);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());  // both copies share this lock folder
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.path() + QStringLiteral("/config"));
+    QDir().mkpath(tmp.path() + QStringLiteral("/config"));
+    QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // The first copy reaches the login window (this machine's adapter is
+    // registered by the test environment) and waits there.
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral(ORVEL_BIN), {});
+    ASSERT_TRUE(first.waitForStarted());
+    const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 30);
+    ASSERT_FALSE(loginWin.isEmpty()) << "first copy never showed its login window";
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(ORVEL_BIN), {});
+    ASSERT_TRUE(second.waitForStarted());
+    const QString box = waitWindow(QLatin1Char('^') + QRegularExpression::escape(platform::AppTitle()) +
+                                       QLatin1Char('$'),
+                                   env, 30);
+    ASSERT_FALSE(box.isEmpty()) << "second copy showed no message";
+    run({QStringLiteral("xdotool"), QStringLiteral("key"), QStringLiteral("--window"), box,
+         QStringLiteral("Return")},
+        env);
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitCode(), 10);
+
+    // The first copy still runs and still shows its login window.
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 2).isEmpty());
+    first.kill();
+    first.waitForFinished();
+
+    // A lock left by a killed copy does not block the next start.
+    QProcess third;
+    third.setProcessEnvironment(env);
+    third.start(QStringLiteral(ORVEL_BIN), {});
+    EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 30).isEmpty());
+    third.kill();
+    third.waitForFinished();
+    xvfb.kill();
+    xvfb.waitForFinished();
+}
+
+}  // namespace
