@@ -1,0 +1,558 @@
+#include "db/cmysql.h"
+
+#include <mysql.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/msgbox.h"
+#include "platform/profile.h"
+#include "platform/textcodec.h"
+
+namespace {
+
+using platform::Error;
+
+// Texts travel in the connection's own character set. Every connection
+// starts in utf8mb4, which holds any text; a later "set names" moves it, and
+// the library follows that change (it reads the server's session-state
+// notes), so the current name always comes from the library.
+constexpr const char* kHandshakeCharset = "utf8mb4";
+
+// A silent server must not hang the program: connecting gives up after
+// 10 s. Reads and writes give up after 90 s, well above the server's lock
+// wait timeout, so a statement waiting for a lock ends with the server's
+// own error rather than with a lost connection (which query would answer by
+// reconnecting and running the statement again).
+constexpr unsigned kConnectTimeoutSec = 10;
+constexpr unsigned kReadTimeoutSec = 90;
+constexpr unsigned kWriteTimeoutSec = 90;
+
+// The one database user whose deadlocks are retried, and how often.
+const QString kDeadlockRetryUser = QStringLiteral("velmora2716");
+constexpr int kMaxDeadlockRetries = 3;
+constexpr auto kDeadlockWait = std::chrono::milliseconds(500);
+
+constexpr unsigned kErrServerGone = 2006;      // server has gone away
+constexpr unsigned kErrServerLost = 2013;      // lost connection during query
+constexpr unsigned kErrConnection = 2002;      // cannot connect (socket or TCP)
+constexpr unsigned kErrHostUnreachable = 2003; // cannot connect to the host
+constexpr unsigned kErrDeadlock = 1213;
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+MYSQL* newHandle() {
+    static std::once_flag libraryReady;
+    std::call_once(libraryReady, [] { mysql_library_init(0, nullptr, nullptr); });
+    MYSQL* m = mysql_init(nullptr);
+    if (!m) return nullptr;
+    mysql_options(m, MYSQL_SET_CHARSET_NAME, kHandshakeCharset);
+    mysql_options(m, MYSQL_OPT_CONNECT_TIMEOUT, &kConnectTimeoutSec);
+    mysql_options(m, MYSQL_OPT_READ_TIMEOUT, &kReadTimeoutSec);
+    mysql_options(m, MYSQL_OPT_WRITE_TIMEOUT, &kWriteTimeoutSec);
+    // The program never loads local files; a server must not be able to ask
+    // for one.
+    const unsigned noLocalInfile = 0;
+    mysql_options(m, MYSQL_OPT_LOCAL_INFILE, &noLocalInfile);
+    return m;
+}
+
+Error initError() {
+    return Error(512, QStringLiteral("cMysql::Initialize"),
+                 QStringLiteral("Cannot Initialize a mysql record::Fatal"));
+}
+
+Error badArgument(const QString& source, const QString& detail) {
+    return Error(5, source, QStringLiteral("Invalid procedure call or argument: ") + detail);
+}
+
+QString configFile() { return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"); }
+
+// Null for an empty text, so the library applies its own default.
+const char* orNull(const QByteArray& b) { return b.isEmpty() ? nullptr : b.constData(); }
+
+}  // namespace
+
+struct cMySQL::Impl {
+    MYSQL* mysql = nullptr;
+    MYSQL_RES* result = nullptr;  // the current result
+    bool connected = false;
+
+    QString user, password, host, db, unixSocket, charset;
+    int clientFlags = 0;
+    int port = 0;
+    bool noErrMsg = false;
+    bool doMemFree = false;
+    // Atomic because the one thing allowed during real_query is a ping from
+    // elsewhere, which must see the flag.
+    std::atomic<bool> busy{false};
+
+    const char* charsetName() const {
+        if (connected) {
+            const char* n = mysql_character_set_name(mysql);
+            if (n && *n) return n;
+        }
+        return kHandshakeCharset;
+    }
+    QByteArray toConn(const QString& text) const { return platform::ToCharset(text, charsetName()); }
+
+    void setResult(MYSQL_RES* r) {
+        // Nothing reads a replaced result, so it is released at once.
+        if (result) mysql_free_result(result);
+        result = r;
+    }
+    void dropResult() { setResult(nullptr); }
+};
+
+// ---------------------------------------------------------------------------
+// Creation and settings
+
+cMySQL::cMySQL() : d(std::make_unique<Impl>()) {
+    d->mysql = newHandle();
+    if (!d->mysql) throw initError();
+}
+
+cMySQL::~cMySQL() {
+    d->dropResult();
+    mysql_close(d->mysql);
+}
+
+void cMySQL::DoMemFree(bool bTF) { d->doMemFree = bTF; }
+
+bool cMySQL::real_connect(const QString& host, const QString& user, const QString& passwd,
+                          const QString& db, int port, const QString& unix_socket, int clientflag,
+                          bool NoErrMsg, const QString& sCharSet) {
+    try {
+        if (!host.isEmpty()) d->host = host;
+        if (!user.isEmpty()) d->user = user;
+        if (!passwd.isEmpty()) d->password = passwd;
+        if (!db.isEmpty()) d->db = db;
+        if (!unix_socket.isEmpty()) d->unixSocket = unix_socket;
+        if (port != 3306) d->port = port;
+        if (clientflag != 0) d->clientFlags = clientflag;
+        if (!sCharSet.isEmpty()) d->charset = sCharSet;
+        d->noErrMsg = NoErrMsg;
+
+        // Before the connection exists texts go out in the handshake set.
+        const QByteArray h = platform::ToCharset(d->host, kHandshakeCharset);
+        const QByteArray u = platform::ToCharset(d->user, kHandshakeCharset);
+        const QByteArray p = platform::ToCharset(d->password, kHandshakeCharset);
+        const QByteArray b = platform::ToCharset(d->db, kHandshakeCharset);
+        const QByteArray s = platform::ToCharset(d->unixSocket, kHandshakeCharset);
+        if (!mysql_real_connect(d->mysql, orNull(h), orNull(u), orNull(p), orNull(b),
+                                static_cast<unsigned>(port), orNull(s),
+                                static_cast<unsigned long>(static_cast<std::uint32_t>(d->clientFlags)))) {
+            unsigned n = mysql_errno(d->mysql);
+            // The library reports a TCP connection that nobody accepts with
+            // the same number as a failed local socket; callers tell the
+            // user to check the network only for the former.
+            const bool tcp = !d->host.isEmpty() && d->host != QLatin1String("localhost");
+            if (n == kErrConnection && tcp && d->unixSocket.isEmpty()) n = kErrHostUnreachable;
+            QString msg = QStringLiteral("데이터베이스 서버에 접속할 수 없습니다.");
+            if (n == kErrHostUnreachable)
+                msg += kCrLf + kCrLf + QStringLiteral("인터넷이 연결되어 있는지 확인 해 주세요.") + kCrLf +
+                       kCrLf +
+                       QStringLiteral("인터넷이 연결되어 있다면 방화벽이나 각종 스파이웨어 차단 프로그램이 "
+                                      "가동중인지 확인해 주세요.") +
+                       kCrLf + QStringLiteral("관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.");
+            throw Error(n, QStringLiteral("cMysql::real_connect"),
+                        PtrToStr(mysql_error(d->mysql)) + kCrLf + kCrLf + msg);
+        }
+        d->connected = true;
+
+        // Which server thread each user had last; the results of the file
+        // calls do not matter to the connection.
+        const QString file = configFile();
+        const QString previous =
+            platform::GetPrivateProfileString(QStringLiteral("LPID"), user, QString(), 100, file).trimmed();
+        platform::WritePrivateProfileString(QStringLiteral("LPID2"), user, previous, file);
+        platform::WritePrivateProfileString(QStringLiteral("LPID"), user,
+                                            QString::number(mysql_thread_id(d->mysql)), file);
+
+        if (d->charset.isEmpty()) return true;
+
+        RecordsetPtr rs;
+        QString version;
+        if (RunQuery(rs, QStringLiteral("SHOW VARIABLES LIKE 'version'")) >= 1 && rs)
+            version = rs->Fields(1).Value();
+        CloseRecordset(rs);
+        if (!version.startsWith(QLatin1String("5."))) return true;
+
+        if (RunQuery(rs, QStringLiteral("SHOW VARIABLES like 'character_set_client'")) >= 1 && rs &&
+            rs->Fields(1).Value() != d->charset)
+            ExecuteSQL(QStringLiteral("set names ") + d->charset);
+        CloseRecordset(rs);
+        return true;
+    } catch (const Error& e) {
+        if (!d->noErrMsg)
+            platform::MsgBox(QStringLiteral("Error ") + QString::number(e.number()) + QLatin1Char(' ') +
+                                 e.description(),
+                             platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
+        return false;
+    }
+}
+
+int cMySQL::affected_rows() { return LowLong(mysql_affected_rows(d->mysql)); }
+
+// ---------------------------------------------------------------------------
+// Information and administration. Each raising call reports the
+// connection's own error number and text.
+
+void cMySQL::RaiseFromConnection(const char* source) const {
+    throw Error(static_cast<long>(mysql_errno(d->mysql)), QString::fromLatin1(source),
+                PtrToStr(mysql_error(d->mysql)));
+}
+
+void cMySQL::create_db(const QString& db) {
+    // The library no longer has a call for this; the statement is what that
+    // call used to do on the server.
+    QString name = db;
+    name.replace(QLatin1Char('`'), QStringLiteral("``"));
+    const QByteArray sql = d->toConn(QStringLiteral("CREATE DATABASE `") + name + QLatin1Char('`'));
+    if (mysql_real_query(d->mysql, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
+        RaiseFromConnection("cMysql::create_db");
+}
+
+void cMySQL::debug_push(const QString& DBUG_PUSH) {
+    const QByteArray b = d->toConn(DBUG_PUSH);
+    mysql_debug(b.constData());
+}
+
+void cMySQL::dump_debug_info() {
+    if (mysql_dump_debug_info(d->mysql) != 0) RaiseFromConnection("cMysql::dump_debug_info");
+}
+
+bool cMySQL::eof() { return d->result && mysql_eof(d->result) != 0; }
+
+int cMySQL::err_no() { return static_cast<int>(mysql_errno(d->mysql)); }
+
+QString cMySQL::err_description() { return PtrToStr(mysql_error(d->mysql)); }
+
+QString cMySQL::escape_string(const QString& /*to_*/, const QString& from_, int from_length) {
+    const qsizetype n = std::clamp<qsizetype>(from_length, 0, from_.size());
+    const QByteArray from = d->toConn(from_.left(n));
+    std::vector<char> to(static_cast<std::size_t>(from.size()) * 2 + 1);
+    // Escaping must know the connection's character set, so that no byte of
+    // a double-byte character is taken for a quote or a backslash; before a
+    // connection exists only the plain form is available.
+    const unsigned long len =
+        d->connected ? mysql_real_escape_string(d->mysql, to.data(), from.constData(),
+                                                static_cast<unsigned long>(from.size()))
+                     : mysql_escape_string(to.data(), from.constData(), static_cast<unsigned long>(from.size()));
+    if (len == static_cast<unsigned long>(-1)) return QString();
+    return platform::FromCharset(to.data(), static_cast<qsizetype>(len), d->charsetName());
+}
+
+void cMySQL::free_result() {
+    if (d->doMemFree) d->dropResult();
+}
+
+QString cMySQL::get_client_info() {
+    const char* p = mysql_get_client_info();
+    if (!p) RaiseFromConnection("cMysql::get_client_info");
+    return PtrToStr(p);
+}
+
+QString cMySQL::get_host_info() {
+    const char* p = mysql_get_host_info(d->mysql);
+    if (!p) RaiseFromConnection("cMysql::get_host_info");
+    return PtrToStr(p);
+}
+
+QString cMySQL::get_proto_info() {
+    const unsigned v = mysql_get_proto_info(d->mysql);
+    if (v == 0) RaiseFromConnection("cMysql::get_proto_info");
+    return QString::number(v);
+}
+
+QString cMySQL::get_server_info() {
+    const char* p = mysql_get_server_info(d->mysql);
+    if (!p) RaiseFromConnection("cMysql::get_server_info");
+    return PtrToStr(p);
+}
+
+QString cMySQL::info() {
+    const char* p = mysql_info(d->mysql);
+    if (!p) RaiseFromConnection("cMysql::info");
+    return PtrToStr(p);
+}
+
+int cMySQL::insert_id() { return LowLong(mysql_insert_id(d->mysql)); }
+
+void cMySQL::Kill(int PID) {
+    mysql_kill(d->mysql, static_cast<unsigned long>(static_cast<std::uint32_t>(PID)));
+}
+
+RecordsetPtr cMySQL::list_dbs(const QString& wild) {
+    const QByteArray w = d->toConn(wild);
+    MYSQL_RES* r = mysql_list_dbs(d->mysql, orNull(w));
+    if (!r) return {};
+    d->setResult(r);
+    return MakeRecordset();
+}
+
+RecordsetPtr cMySQL::list_fields(const QString& table, const QString& wild) {
+    const QByteArray t = d->toConn(table);
+    const QByteArray w = d->toConn(wild);
+    MYSQL_RES* r = mysql_list_fields(d->mysql, t.constData(), orNull(w));
+    if (!r) return {};
+    d->setResult(r);
+    return MakeRecordset();
+}
+
+RecordsetPtr cMySQL::list_processes() {
+    MYSQL_RES* r = mysql_list_processes(d->mysql);
+    if (!r) return {};
+    d->setResult(r);
+    return MakeRecordset();
+}
+
+RecordsetPtr cMySQL::list_tables(const QString& wild) {
+    const QByteArray w = d->toConn(wild);
+    MYSQL_RES* r = mysql_list_tables(d->mysql, orNull(w));
+    if (!r) return {};
+    d->setResult(r);
+    return MakeRecordset();
+}
+
+int cMySQL::num_fields() { return d->result ? static_cast<int>(mysql_num_fields(d->result)) : 0; }
+
+int cMySQL::num_rows() { return d->result ? LowLong(mysql_num_rows(d->result)) : 0; }
+
+void cMySQL::ping() {
+    if (d->busy) return;
+    if (mysql_ping(d->mysql) != 0) RaiseFromConnection("cMysql::ping");
+}
+
+// ---------------------------------------------------------------------------
+// Statements
+
+RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
+    bool reconnected = false;
+    int deadlockRetries = 0;
+    for (;;) {
+        try {
+            // The whole converted statement is sent with its length: a NUL
+            // inside the text must not cut it short (a cut-off DELETE would
+            // lose its WHERE clause).
+            const QByteArray bytes = d->toConn(SQL);
+            if (mysql_real_query(d->mysql, bytes.constData(), static_cast<unsigned long>(bytes.size())) != 0)
+                RaiseFromConnection("cMysql::query");
+            MYSQL_RES* r = mysql_store_result(d->mysql);
+            if (!r) {
+                // No result set is normal for INSERT, UPDATE and the like;
+                // for a statement that has columns it means the rows were
+                // lost on the way, which must not pass for an empty answer.
+                if (mysql_field_count(d->mysql) != 0 && mysql_errno(d->mysql) != 0)
+                    RaiseFromConnection("cMysql::query");
+                return {};
+            }
+            d->setResult(r);
+            return MakeRecordset();
+        } catch (const Error& e) {
+            const long n = e.number();
+            auto reopen = [this]() {
+                // A fresh handle first: when even that fails, the old one
+                // stays, and the failure is reported like a failed connect.
+                const unsigned long oldThread = d->connected ? mysql_thread_id(d->mysql) : 0;
+                MYSQL* fresh = newHandle();
+                if (!fresh) {
+                    if (!d->noErrMsg) {
+                        const Error ie = initError();
+                        platform::MsgBox(QStringLiteral("Error ") + QString::number(ie.number()) +
+                                             QLatin1Char(' ') + ie.description(),
+                                         platform::MsgButtons::Ok, platform::MsgIcon::None,
+                                         platform::AppTitle());
+                    }
+                    return false;
+                }
+                d->dropResult();
+                mysql_close(d->mysql);
+                d->mysql = fresh;
+                d->connected = false;
+                if (!real_connect(d->host, d->user, d->password, d->db, d->port, QString(), 0, d->noErrMsg,
+                                  d->charset))
+                    return false;
+                if (oldThread != 0) mysql_kill(d->mysql, oldThread);
+                return true;
+            };
+            if ((n == kErrServerLost || n == kErrServerGone) && !reconnected) {
+                if (!reopen()) return {};
+                reconnected = true;
+                continue;
+            }
+            if (d->user == kDeadlockRetryUser && n == kErrDeadlock && deadlockRetries < kMaxDeadlockRetries) {
+                std::this_thread::sleep_for(kDeadlockWait);
+                if (!reopen()) return {};
+                ++deadlockRetries;
+                continue;
+            }
+            if (!Silent)
+                platform::MsgBox(platform::ErrorText(n, e.description(), QStringLiteral("query"),
+                                                     QStringLiteral("cMySQL")) +
+                                     kCrLf + kCrLf + SQL,
+                                 platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
+            return {};
+        }
+    }
+}
+
+RecordsetPtr cMySQL::real_query(const QString& query, int Length) {
+    struct Busy {
+        std::atomic<bool>& flag;
+        explicit Busy(std::atomic<bool>& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(d->busy);
+
+    const QByteArray bytes = d->toConn(query);
+    // Sending more bytes than the statement has would read past its end.
+    if (Length < 0 || Length > bytes.size())
+        throw badArgument(QStringLiteral("cMysql::real_query"),
+                          QStringLiteral("Length %1 for a statement of %2 bytes").arg(Length).arg(bytes.size()));
+    if (mysql_real_query(d->mysql, bytes.constData(), static_cast<unsigned long>(Length)) != 0)
+        RaiseFromConnection("cMysql::real_query");
+    MYSQL_RES* r = mysql_store_result(d->mysql);
+    if (!r) {
+        if (mysql_field_count(d->mysql) != 0 && mysql_errno(d->mysql) != 0)
+            RaiseFromConnection("cMysql::real_query");
+        return {};
+    }
+    d->setResult(r);
+    return MakeRecordset();
+}
+
+void cMySQL::Refresh(int refresh_options) {
+    if (mysql_refresh(d->mysql, static_cast<unsigned>(refresh_options)) != 0)
+        RaiseFromConnection("cMysql::refresh");
+}
+
+void cMySQL::select_db(const QString& db) {
+    d->db = db;
+    const QByteArray b = d->toConn(db);
+    if (mysql_select_db(d->mysql, b.constData()) != 0) RaiseFromConnection("cMysql::select_db");
+}
+
+void cMySQL::shutdown() {
+    if (mysql_shutdown(d->mysql, SHUTDOWN_DEFAULT) != 0) RaiseFromConnection("cMysql::shutdown");
+}
+
+QString cMySQL::stat() {
+    const char* p = mysql_stat(d->mysql);
+    if (!p) RaiseFromConnection("cMysql::stat");
+    return PtrToStr(p);
+}
+
+int cMySQL::thread_id() {
+    const unsigned long id = mysql_thread_id(d->mysql);
+    if (id == 0) RaiseFromConnection("cMysql::thread_id");
+    return static_cast<int>(static_cast<std::uint32_t>(id));
+}
+
+int cMySQL::thread_safe() { return static_cast<int>(mysql_thread_safe()); }
+
+// ---------------------------------------------------------------------------
+// Properties
+
+QString cMySQL::user() const { return d->user; }
+void cMySQL::user(const QString& sUserName) { d->user = sUserName; }
+QString cMySQL::password() const { return d->password; }
+void cMySQL::password(const QString& sPassword) { d->password = sPassword; }
+QString cMySQL::host() const { return d->host; }
+void cMySQL::host(const QString& sHost) { d->host = sHost; }
+int cMySQL::port() const { return d->port; }
+void cMySQL::port(int sPORT) { d->port = sPORT; }
+QString cMySQL::db() const { return d->db; }
+void cMySQL::db(const QString& sDB) { d->db = sDB; }
+int cMySQL::ClientFlags() const { return d->clientFlags; }
+void cMySQL::ClientFlags(int sClientFlags) { d->clientFlags = sClientFlags; }
+QString cMySQL::unix_socket() const { return d->unixSocket; }
+void cMySQL::unix_socket(const QString& sUnix_socket) { d->unixSocket = sUnix_socket; }
+
+// ---------------------------------------------------------------------------
+// Private helpers
+
+int cMySQL::RunQuery(RecordsetPtr& rs, const QString& SQL) {
+    rs = query(SQL, false);
+    return affected_rows();
+}
+
+int cMySQL::ExecuteSQL(const QString& SQL) {
+    RecordsetPtr rs = query(SQL, false);
+    const int n = affected_rows();
+    CloseRecordset(rs);
+    return n;
+}
+
+void cMySQL::CloseRecordset(RecordsetPtr& rs) { ::CloseRecordset(rs); }
+
+RecordsetPtr cMySQL::MakeRecordset() {
+    MYSQL_RES* res = d->result;
+    auto rs = std::make_shared<Recordset>();
+    const unsigned n = mysql_num_fields(res);
+    const int rows = LowLong(mysql_num_rows(res));
+    const MYSQL_FIELD* f = mysql_fetch_fields(res);
+
+    struct Column {
+        QString name;
+        bool qualified = false;
+        int width = 0;
+        QString table;
+    };
+    std::vector<Column> cols(n);
+    for (unsigned i = 0; i < n; ++i) {
+        Column& c = cols[i];
+        c.name = PtrToStr(f[i].name);
+        c.width = static_cast<int>(static_cast<std::uint32_t>(f[i].length));
+        c.table = PtrToStr(f[i].table);
+        // Columns sharing a name are told apart by their table names; a
+        // third one of the same name meets only qualified names and stays
+        // plain.
+        int matches = 0;
+        for (unsigned j = 0; j < i; ++j) {
+            if (cols[j].name != c.name) continue;
+            if (!cols[j].qualified) {
+                cols[j].name = cols[j].table + QLatin1Char('.') + cols[j].name;
+                cols[j].qualified = true;
+            }
+            ++matches;
+        }
+        if (matches > 0) {
+            c.name = c.table + QLatin1Char('.') + c.name;
+            c.qualified = true;
+        }
+    }
+    for (const Column& c : cols) rs->AppendField(c.name, c.width);
+    rs->Open();
+    for (int r = 0; r < rows; ++r) {
+        MYSQL_ROW row = mysql_fetch_row(res);
+        if (!row) continue;
+        rs->AddNew();
+        for (unsigned j = 0; j < n; ++j) rs->SetValue(static_cast<int>(j), PtrToStr(row[j]));
+    }
+    rs->Update();
+    if (rs->RecordCount() > 1) rs->MoveFirst();
+    return rs;
+}
+
+QString cMySQL::PtrToStr(const char* p) const {
+    if (!p) return QString();
+    const std::size_t k = std::strlen(p);
+    if (k == 0) return QString();
+    QString s = platform::FromCharset(p, static_cast<qsizetype>(k), d->charsetName());
+    qsizetype end = s.size();
+    while (end > 0 && s.at(end - 1) == QLatin1Char(' ')) --end;
+    s.truncate(end);
+    return s;
+}
+
+int cMySQL::LowLong(unsigned long long count) {
+    return static_cast<int>(static_cast<std::uint32_t>(count & 0xFFFFFFFFull));
+}
