@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "db/cmysql.h"
+#include "dbtest.h"
+#include "platform/errors.h"
+#include "testsupport.h"
+
+using namespace dbtest;
+using testsupport::Env;
+using testsupport::RootSql;
+
+namespace {
+
+// The error an operation raises: {number, source}; {-1, ""} when none.
+std::pair<long, QString> raised(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const platform::Error& e) {
+        return {e.number(), e.source()};
+    }
+    return {-1, QString()};
+}
+
+std::vector<QString> column(const RecordsetPtr& rs, int field) {
+    std::vector<QString> v;
+    for (rs->MoveFirst(); !rs->IsEOF(); rs->MoveNext()) v.push_back(rs->Fields(field).Value());
+    return v;
+}
+
+bool has(const std::vector<QString>& v, const QString& s) { return std::find(v.begin(), v.end(), s) != v.end(); }
+
+}  // namespace
+
+TEST(Admin, NewObjectAnswersWithoutConnection) {
+    cMySQL c;
+    EXPECT_EQ(c.num_rows(), 0);
+    EXPECT_EQ(c.num_fields(), 0);
+    EXPECT_FALSE(c.eof());
+    c.free_result();
+    c.DoMemFree(true);
+    c.free_result();
+    EXPECT_FALSE(c.get_client_info().isEmpty());
+    EXPECT_EQ(c.thread_safe(), 1);
+    EXPECT_EQ(raised([&] { c.thread_id(); }).second, "cMysql::thread_id");
+    EXPECT_EQ(raised([&] { c.get_server_info(); }).second, "cMysql::get_server_info");
+    EXPECT_EQ(raised([&] { c.get_proto_info(); }).second, "cMysql::get_proto_info");
+    EXPECT_EQ(c.escape_string(QString(), QStringLiteral("it's"), 4), "it\\'s");
+}
+
+TEST(Admin, ServerAndStatementInformation) {
+    testsupport::ScriptedMsgBoxes boxes;
+    cMySQL c, old;
+    ASSERT_TRUE(Connect(c, Env::dbPort()));
+    ASSERT_TRUE(Connect(old, Env::dbOldPort()));
+    EXPECT_EQ(c.get_proto_info(), "10");
+    EXPECT_EQ(old.get_server_info(), "5.0.99-test");
+    EXPECT_TRUE(c.get_host_info().contains(Env::dbHost()));
+    EXPECT_TRUE(c.stat().startsWith(QStringLiteral("Uptime:")));
+    EXPECT_TRUE(has(RootSql(QStringLiteral("SELECT id FROM information_schema.processlist")),
+                    QString::number(c.thread_id())));
+
+    const QString t = Unique(QStringLiteral("adm_t"));
+    RootSql(QStringLiteral("CREATE TABLE %1 (id INT AUTO_INCREMENT PRIMARY KEY, s VARCHAR(40))").arg(t));
+    c.query(QStringLiteral("INSERT INTO %1 (s) VALUES ('a'), ('b')").arg(t));
+    EXPECT_EQ(c.insert_id(), 1);  // the first row of a multi-row insert
+    EXPECT_EQ(c.info(), "Records: 2  Duplicates: 0  Warnings: 0");
+    c.query(QStringLiteral("SELECT s FROM %1").arg(t));
+    EXPECT_EQ(raised([&] { c.info(); }), std::make_pair(0L, QStringLiteral("cMysql::info")));
+
+    // Escaped text goes through a literal and back unchanged, Korean included.
+    const QString nasty = QStringLiteral("it's \"q\" \\ 한글\n; --");
+    const QString escaped = c.escape_string(QString(), nasty, 1000);
+    c.query(QStringLiteral("INSERT INTO %1 (s) VALUES ('%2')").arg(t, escaped));
+    RecordsetPtr rs = c.query(QStringLiteral("SELECT s FROM %1 WHERE id = LAST_INSERT_ID()").arg(t));
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->Fields(0).Value(), nasty);
+    EXPECT_EQ(c.escape_string(QString(), nasty, 4), "it\\'s");  // from_length counts characters
+    RootSql(QStringLiteral("DROP TABLE ") + t);
+
+    EXPECT_FALSE(c.query(QStringLiteral("SELECT * FROM no_such_table_x"), true));
+    EXPECT_EQ(c.err_no(), 1146);
+    EXPECT_EQ(c.err_description(), "Table 'qx_inhouse.no_such_table_x' doesn't exist");
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+TEST(Admin, ListingsBecomeTheCurrentResult) {
+    cMySQL c;
+    ASSERT_TRUE(Connect(c, Env::dbPort(), kUser, kPassword, QString(), true));
+    RecordsetPtr tables = c.list_tables(QString());
+    ASSERT_TRUE(tables);
+    EXPECT_EQ(column(tables, 0), RootSql(QStringLiteral("SHOW TABLES")));
+    EXPECT_EQ(c.num_rows(), tables->RecordCount());
+    EXPECT_EQ(c.num_fields(), 1);
+    EXPECT_TRUE(c.eof());  // every row went into the recordset
+    EXPECT_EQ(column(c.list_tables(QStringLiteral("user%")), 0),
+              (std::vector<QString>{QStringLiteral("user"), QStringLiteral("user_mac")}));
+
+    RecordsetPtr fields = c.list_fields(QStringLiteral("config"), QString());
+    ASSERT_TRUE(fields);
+    EXPECT_EQ(fields->RecordCount(), 0);
+    ASSERT_EQ(fields->FieldCount(), 3);
+    EXPECT_EQ(fields->Fields(2).Name(), "svalue");
+    EXPECT_FALSE(c.list_fields(QStringLiteral("no_such_table_x"), QString()));
+
+    EXPECT_TRUE(has(column(c.list_dbs(QStringLiteral("qx%")), 0), QStringLiteral("qx_inhouse")));
+    RecordsetPtr procs = c.list_processes();
+    ASSERT_TRUE(procs);
+    EXPECT_TRUE(has(column(procs, 0), QString::number(c.thread_id())));
+
+    c.DoMemFree(true);
+    c.free_result();
+    EXPECT_EQ(c.num_rows(), 0);
+    EXPECT_FALSE(c.eof());
+    EXPECT_EQ(procs->RecordCount(), column(procs, 0).size());  // the copy outlives the result
+}
+
+TEST(Admin, RefusedCommandsRaiseAndLeaveTheConnection) {
+    cMySQL c;
+    ASSERT_TRUE(Connect(c, Env::dbPort(), kUser, kPassword, QString(), true));
+    // qx_inhouse holds none of these privileges; the shared server stays up.
+    EXPECT_EQ(raised([&] { c.shutdown(); }).second, "cMysql::shutdown");
+    EXPECT_EQ(raised([&] { c.Refresh(1); }).second, "cMysql::refresh");
+    EXPECT_EQ(raised([&] { c.dump_debug_info(); }).second, "cMysql::dump_debug_info");
+    EXPECT_EQ(raised([&] { c.create_db(Unique(QStringLiteral("orvel_db"))); }).second, "cMysql::create_db");
+
+    EXPECT_EQ(raised([&] { c.select_db(QStringLiteral("no_such_db_x")); }),
+              std::make_pair(1044L, QStringLiteral("cMysql::select_db")));
+    EXPECT_EQ(c.db(), "no_such_db_x");  // stored although refused
+    c.ping();  // still connected
+    c.select_db(QStringLiteral("qx_inhouse"));
+
+    // Kill ends another connection; its next ping raises.
+    cMySQL victim;
+    ASSERT_TRUE(Connect(victim, Env::dbPort(), kUser, kPassword, QString(), true));
+    c.Kill(victim.thread_id());
+    EXPECT_EQ(raised([&] { victim.ping(); }).second, "cMysql::ping");
+    c.debug_push(QStringLiteral("d:t"));
+}
+
+TEST(Admin, CreateDbWithPrivilege) {
+    // Root over the local socket may create databases.
+    cMySQL c;
+    ASSERT_TRUE(c.real_connect(QStringLiteral("localhost"), QStringLiteral("root"), QString(), QString(), 0,
+                               Env::dbSocket(), 0, true, QString()));
+    const QString name = Unique(QStringLiteral("orvel`db"));
+    c.create_db(name);
+    EXPECT_TRUE(has(column(c.list_dbs(QStringLiteral("orvel%")), 0), name));
+    EXPECT_EQ(raised([&] { c.create_db(name); }), std::make_pair(1007L, QStringLiteral("cMysql::create_db")));
+    c.query(QStringLiteral("DROP DATABASE `%1`").arg(QString(name).replace(QLatin1Char('`'), QStringLiteral("``"))));
+}
+
+TEST(Admin, PingSkippedWhileRealQueryRuns) {
+    cMySQL c;
+    ASSERT_TRUE(Connect(c, Env::dbPort(), kUser, kPassword, QString(), true));
+    const int id = c.thread_id();
+    RecordsetPtr rs;
+    std::thread t([&] {
+        try {
+            rs = c.real_query(QStringLiteral("SELECT SLEEP(1) AS s"), 20);
+        } catch (const platform::Error&) {  // rs stays empty: reported below
+        }
+    });
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+        running = RootSql(QStringLiteral("SELECT command FROM information_schema.processlist WHERE id = %1").arg(id)) ==
+                  std::vector<QString>{QStringLiteral("Query")};
+        if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(running);
+    // A ping counts as an administrative command on the server; sent on the
+    // busy connection it would also mix its answer into the query's.
+    auto pings = [] {
+        return RootSql(QStringLiteral("SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+                                      "WHERE VARIABLE_NAME = 'COM_ADMIN_COMMANDS'"))
+            .at(0)
+            .toLongLong();
+    };
+    const long long before = pings();
+    c.ping();
+    EXPECT_EQ(pings(), before);
+    t.join();
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->Fields(0).Value(), "0");
+
+    // After a raise the flag is clear again: ping reaches the server.
+    EXPECT_EQ(raised([&] { c.real_query(QStringLiteral("SELEC"), 5); }).first, 1064);
+    const long long idle = pings();
+    c.ping();
+    EXPECT_GT(pings(), idle);
+    RootSql(QStringLiteral("KILL %1").arg(id));
+    EXPECT_EQ(raised([&] { c.ping(); }).second, "cMysql::ping");
+}
