@@ -38,7 +38,7 @@ QByteArray sample() {
 
 }  // namespace
 
-TEST(Profile, ReadsValuesWithWindowsRules) {
+TEST(Profile, ReadsValuesIgnoringCaseAndBlanks) {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("config.ini"));
     EXPECT_EQ(GetPrivateProfileString("LPID", "qx_inhouse", "none", 100, file), "none");
