@@ -2,6 +2,7 @@
 // so and ends, the first one goes on undisturbed.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -35,13 +36,16 @@ QString waitWindow(const QString& pattern, const QProcessEnvironment& env, int s
 
 TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     QTemporaryDir tmp;
-    const QString display = QStringLiteral(":73");
+    // A display number nobody else uses (the demo takes :99).
+    int num = 100 + static_cast<int>(QCoreApplication::applicationPid() % 400);
+    while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(num))) ++num;
+    const QString display = QStringLiteral(":%1").arg(num);
     QProcess xvfb;
     xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
                                         QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                                         QStringLiteral("tcp")});
     ASSERT_TRUE(xvfb.waitForStarted());
-    for (int i = 0; i < 50 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X73")); ++i) QThread::msleep(100);
+    for (int i = 0; i < 50 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(num)); ++i) QThread::msleep(100);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
