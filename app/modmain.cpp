@@ -9,6 +9,7 @@
 #include "platform/singleinstance.h"
 #include "platform/terminate.h"
 #include "login/frmlogin.h"
+#include "browser/frmmain.h"
 
 namespace modMain {
 
@@ -59,8 +60,10 @@ bool Main() {
         login.Form_Unload();
     }
 
-    // The main window joins here; until then start-up ends after the sign-in.
-    return false;
+    auto* main = new FrmMain;
+    main->setAttribute(Qt::WA_DeleteOnClose);
+    main->Show();
+    return true;
 }
 
 }  // namespace modMain

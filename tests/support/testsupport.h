@@ -60,3 +60,7 @@ struct Env {
 std::vector<QString> RootSql(const QString& sql, int port = 0);
 
 }  // namespace testsupport
+
+#include <ostream>
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
