@@ -5,8 +5,7 @@
 #include <ostream>
 #include <vector>
 
-// Readable texts in test failure output.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+#include "testsupport.h"  // readable texts in failure output
 
 class cMySQL;
 
