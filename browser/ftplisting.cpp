@@ -6,32 +6,35 @@
 
 namespace {
 
-bool allDigits(const QByteArray& s) {
+bool AllDigits(const QByteArray& s) {
     if (s.isEmpty()) return false;
     for (char c : s)
         if (c < '0' || c > '9') return false;
     return true;
 }
 
-// Reads a non-negative decimal; false on anything else or on overflow.
-bool toSize(const QByteArray& s, qint64& out) {
-    if (!allDigits(s) || s.size() > 18) return false;
+// A non-negative decimal that fits in 64 bits; DOS listings may group the
+// digits with commas.
+bool ReadSize(QByteArray s, qint64& out) {
+    s.replace(',', QByteArray());
+    if (!AllDigits(s) || s.size() > 18) return false;
     out = s.toLongLong();
     return true;
 }
 
-int monthOf(const QByteArray& m) {
+int MonthOf(const QByteArray& m) {
     static const std::array<const char*, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
                                                       "jul", "aug", "sep", "oct", "nov", "dec"};
     const QByteArray l = m.toLower();
-    for (int i = 0; i < 12; ++i)
-        if (l == names[static_cast<size_t>(i)]) return i + 1;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (l == names[i]) return static_cast<int>(i) + 1;
     return 0;
 }
 
-// Splits off whitespace-separated fields from `line`, `n` of them, and
-// returns the position where the rest starts (-1 when there are fewer).
-qsizetype fields(const QByteArray& line, int n, QList<QByteArray>& out) {
+// Splits `n` blank-separated fields off the start of `line`; returns the
+// position just after the last one, or -1 when there are fewer.
+qsizetype Fields(const QByteArray& line, int n, QList<QByteArray>& out) {
+    out.clear();
     qsizetype i = 0;
     const qsizetype len = line.size();
     for (int k = 0; k < n; ++k) {
@@ -44,30 +47,43 @@ qsizetype fields(const QByteArray& line, int n, QList<QByteArray>& out) {
     return i;
 }
 
-QDateTime utc(int y, int mo, int d, int h, int mi, int s = 0) {
+QDateTime Utc(int y, int mo, int d, int h, int mi, int s = 0) {
     const QDate date(y, mo, d);
     const QTime time(h, mi, s);
     if (!date.isValid() || !time.isValid()) return {};
     return QDateTime(date, time, Qt::UTC);
 }
 
-// The name after the time field: exactly one separator blank is dropped, so
-// leading blanks of a name survive on servers that pad with a single one.
-QString nameFrom(const QByteArray& line, qsizetype pos) {
-    if (pos < line.size() && line[pos] == ' ') ++pos;
-    return QString::fromUtf8(line.mid(pos));
+// "-rw-r--r--", "drwxr-sr-x+", "lrwxrwxrwx": a kind we list and nine
+// permission letters (an ACL or context mark may follow).
+bool IsUnixMode(const QByteArray& f) {
+    if (f.size() < 10 || !std::strchr("-dl", f[0])) return false;
+    for (int i = 1; i < 10; ++i)
+        if (!std::strchr("-rwxsStTlL", f[i])) return false;
+    return true;
+}
+
+// "HH:MM" with two-digit parts as ls prints them.
+bool ReadClock(const QByteArray& s, int& h, int& m) {
+    const QList<QByteArray> hm = s.split(':');
+    if (hm.size() != 2 || !AllDigits(hm[0]) || !AllDigits(hm[1]) || hm[0].size() > 2 || hm[1].size() != 2)
+        return false;
+    h = hm[0].toInt();
+    m = hm[1].toInt();
+    return h < 24 && m < 60;
 }
 
 }  // namespace
 
 bool ParseMlsdLine(const QByteArray& line, FtpEntry& out) {
+    // facts, one blank, the name (which may itself hold blanks).
     const qsizetype sp = line.indexOf(' ');
-    if (sp < 0) return false;
+    if (sp <= 0) return false;
     const QByteArray facts = line.left(sp);
-    const QString name = QString::fromUtf8(line.mid(sp + 1));
-    if (name.isEmpty()) return false;
+    if (!facts.contains('=')) return false;
     FtpEntry e;
-    e.name = name;
+    e.name = QString::fromUtf8(line.mid(sp + 1));
+    if (e.name.isEmpty()) return false;
     QByteArray type;
     bool haveSize = false;
     for (const QByteArray& f : facts.split(';')) {
@@ -79,105 +95,102 @@ bool ParseMlsdLine(const QByteArray& line, FtpEntry& out) {
             type = val.toLower();
         } else if (key == "size" || (key == "sizd" && !haveSize)) {
             qint64 v = 0;
-            if (toSize(val, v)) {
+            if (ReadSize(val, v)) {
                 e.size = v;
-                haveSize = key == "size";
+                haveSize = haveSize || key == "size";
             }
         } else if (key == "modify") {
+            // YYYYMMDDHHMMSS, maybe with fractions of a second, always UTC.
             const QByteArray t = val.left(14);
-            if (t.size() == 14 && allDigits(t))
-                e.mtimeUtc = utc(t.mid(0, 4).toInt(), t.mid(4, 2).toInt(), t.mid(6, 2).toInt(), t.mid(8, 2).toInt(),
-                                 t.mid(10, 2).toInt(), t.mid(12, 2).toInt());
+            if (t.size() == 14 && AllDigits(t) && (val.size() == 14 || val[14] == '.'))
+                e.mtimeUtc = Utc(t.mid(0, 4).toInt(), t.mid(4, 2).toInt(), t.mid(6, 2).toInt(),
+                                 t.mid(8, 2).toInt(), t.mid(10, 2).toInt(), t.mid(12, 2).toInt());
         }
     }
     if (type == "cdir" || type == "pdir") return false;
     e.isDir = type == "dir";
-    out = e;
+    out = std::move(e);
     return true;
 }
 
 bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out) {
-    if (line.size() < 10) return false;
-    const char kind = line[0];
-    if (!std::strchr("-dlps", kind)) return false;
     QList<QByteArray> f;
-    // perms links owner group size month day time|year, or without group.
-    qsizetype pos = fields(line, 8, f);
-    if (pos < 0) return false;
-    int sizeAt = 4;
-    if (!(allDigits(f[4]) && monthOf(f[5]) && allDigits(f[6]))) {
-        // No group column: perms links owner size month day time.
-        if (allDigits(f[3]) && monthOf(f[4]) && allDigits(f[5])) {
-            f.clear();
-            pos = fields(line, 7, f);
-            sizeAt = 3;
-        } else {
-            return false;
-        }
+    // mode links owner group size month day time|year name; some servers
+    // leave out the group column.
+    qsizetype pos = Fields(line, 8, f);
+    if (pos < 0 || !IsUnixMode(f[0]) || !AllDigits(f[1])) return false;
+    int at = 4;
+    if (!(AllDigits(f[4]) && MonthOf(f[5]) && AllDigits(f[6]))) {
+        if (!(AllDigits(f[3]) && MonthOf(f[4]) && AllDigits(f[5]))) return false;
+        at = 3;
+        pos = Fields(line, 7, f);
     }
     qint64 size = 0;
-    if (!toSize(f[sizeAt], size)) return false;
-    const int month = monthOf(f[sizeAt + 1]);
-    const int day = f[sizeAt + 2].toInt();
-    const QByteArray& ty = f[sizeAt + 3];
+    if (!ReadSize(f[at], size) || f[at].contains(',')) return false;
+    const int month = MonthOf(f[at + 1]);
+    const int day = f[at + 2].toInt();
+    const QByteArray& yt = f[at + 3];
     QDateTime when;
-    if (ty.contains(':')) {
-        const QList<QByteArray> hm = ty.split(':');
-        if (hm.size() != 2 || !allDigits(hm[0]) || !allDigits(hm[1])) return false;
-        const int year = nowUtc.date().year();
-        when = utc(year, month, day, hm[0].toInt(), hm[1].toInt());
-        if (!when.isValid()) when = utc(year - 1, month, day, hm[0].toInt(), hm[1].toInt());  // 29 Feb
-        if (when.isValid() && when > nowUtc.addDays(1)) when = utc(year - 1, month, day, hm[0].toInt(), hm[1].toInt());
-    } else if (allDigits(ty) && ty.size() == 4) {
-        when = utc(ty.toInt(), month, day, 0, 0);
-    } else {
-        return false;
+    int h = 0, m = 0;
+    if (ReadClock(yt, h, m)) {
+        // No year: the latest year that puts the entry at most a day ahead
+        // of now (a clock slightly ahead of ours, or a new year just begun).
+        // Going back up to eight years finds a 29 February.
+        const QDateTime limit = nowUtc.addDays(1);
+        for (int y = nowUtc.date().year() + 1; y >= nowUtc.date().year() - 8 && !when.isValid(); --y) {
+            const QDateTime c = Utc(y, month, day, h, m);
+            if (c.isValid() && c <= limit) when = c;
+        }
+    } else if (yt.size() == 4 && AllDigits(yt)) {
+        when = Utc(yt.toInt(), month, day, 0, 0);
     }
     if (!when.isValid()) return false;
-    QString name = nameFrom(line, pos);
-    if (kind == 'l') {
+    // Exactly one blank separates the time from the name; every byte after
+    // it belongs to the name, blanks included.
+    if (pos < line.size() && line[pos] == ' ') ++pos;
+    QString name = QString::fromUtf8(line.mid(pos));
+    if (f[0][0] == 'l') {
         const qsizetype arrow = name.indexOf(QStringLiteral(" -> "));
         if (arrow >= 0) name.truncate(arrow);
     }
     if (name.isEmpty()) return false;
-    out = FtpEntry{name, when, size, kind == 'd'};
+    out = FtpEntry{name, when, size, f[0][0] == 'd'};
     return true;
 }
 
 bool ParseDosListLine(const QByteArray& line, FtpEntry& out) {
     QList<QByteArray> f;
-    const qsizetype pos = fields(line, 3, f);
+    const qsizetype pos = Fields(line, 3, f);
     if (pos < 0) return false;
     const QList<QByteArray> d = f[0].split('-');
-    if (d.size() != 3 || !allDigits(d[0]) || !allDigits(d[1]) || !allDigits(d[2])) return false;
+    if (d.size() != 3 || !AllDigits(d[0]) || !AllDigits(d[1]) || !AllDigits(d[2])) return false;
+    if (d[0].size() > 2 || d[1].size() > 2 || (d[2].size() != 2 && d[2].size() != 4)) return false;
     int year = d[2].toInt();
     if (d[2].size() == 2) year += year >= 70 ? 1900 : 2000;
     QByteArray t = f[1].toUpper();
     const bool pm = t.endsWith("PM");
     const bool am = t.endsWith("AM");
     if (pm || am) t.chop(2);
-    const QList<QByteArray> hm = t.split(':');
-    if (hm.size() != 2 || !allDigits(hm[0]) || !allDigits(hm[1])) return false;
-    int hour = hm[0].toInt();
+    int hour = 0, minute = 0;
+    if (!ReadClock(t, hour, minute)) return false;
     if (am || pm) {
         if (hour < 1 || hour > 12) return false;
         hour = hour % 12 + (pm ? 12 : 0);
     }
-    const QDateTime when = utc(year, d[0].toInt(), d[1].toInt(), hour, hm[1].toInt());
-    if (!when.isValid()) return false;
     FtpEntry e;
-    e.mtimeUtc = when;
+    e.mtimeUtc = Utc(year, d[0].toInt(), d[1].toInt(), hour, minute);
+    if (!e.mtimeUtc.isValid()) return false;
     if (f[2].toUpper() == "<DIR>") {
         e.isDir = true;
-    } else if (!toSize(f[2], e.size)) {
+    } else if (!ReadSize(f[2], e.size)) {
         return false;
     }
-    // The name follows the size column after its padding.
+    // The size column is padded; the name starts after the padding.
     qsizetype p = pos;
     while (p < line.size() && line[p] == ' ') ++p;
     e.name = QString::fromUtf8(line.mid(p));
     if (e.name.isEmpty()) return false;
-    out = e;
+    out = std::move(e);
     return true;
 }
 

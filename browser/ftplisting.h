@@ -1,24 +1,30 @@
 #pragma once
-// Parsers of FTP listings: MLSD facts, the Unix "ls -l" form and the DOS/IIS
-// form of LIST. Server text is untrusted: a line not understood is skipped.
+// Parsers of FTP listings: MLSD facts, and the Unix "ls -l" and DOS/IIS
+// forms of LIST. Server text is untrusted: a line that is not understood is
+// skipped, never guessed at.
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <vector>
 
 struct FtpEntry {
-    QString name;
-    QDateTime mtimeUtc;  // invalid when the line carried no time
+    QString name;        // decoded as UTF-8
+    QDateTime mtimeUtc;  // invalid when the line carried no usable time
     qint64 size = 0;
     bool isDir = false;
 };
 
+// "type=file;size=12;modify=20240307000530; name". The folder's own entries
+// (type=cdir, type=pdir) count as not understood.
 bool ParseMlsdLine(const QByteArray& line, FtpEntry& out);
-// Unix times are UTC; a date without a year takes the latest year that puts
-// it no more than a day after `nowUtc`.
+// Unix times are UTC. A date without a year takes the latest year that puts
+// it no more than a day after `nowUtc`; a date with a year and no time is
+// midnight.
 bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out);
+// "03-07-24  09:05AM       <DIR>          name"; times taken as UTC.
 bool ParseDosListLine(const QByteArray& line, FtpEntry& out);
+// The Unix form first, then the DOS form.
 bool ParseListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out);
-// Splits at CR LF or LF; MLSD's entries for the folder itself and its parent
-// are left out.
+// Splits at CR LF or LF and keeps the entries understood, in server order,
+// leaving out "." and "..".
 std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDateTime& nowUtc);

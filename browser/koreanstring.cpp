@@ -1,9 +1,22 @@
 #include "browser/koreanstring.h"
 
+#include <exception>
 #include <limits>
 
 #include "platform/errors.h"
 #include "platform/textcodec.h"
+
+namespace {
+
+// Bytes of one code point in code page 949. The code page is stateless, so
+// the sum over the code points equals the length of the whole conversion;
+// characters it cannot hold become one '?'.
+int Cp949Width(const QString& codePoint) {
+    if (codePoint.size() == 1 && codePoint.at(0).unicode() < 0x80) return 1;
+    return static_cast<int>(platform::ToCp949(codePoint).size());
+}
+
+}  // namespace
 
 QString CKoreanString::LPad(const QString& text, short width, const QString& fill) {
     QString result;
@@ -12,12 +25,16 @@ QString CKoreanString::LPad(const QString& text, short width, const QString& fil
         if (n > width) {
             result = LeftBytes(text, width, false);
         } else {
-            if (fill.isEmpty()) throw platform::Error(5, QString(), QStringLiteral("Invalid procedure call or argument"));
+            if (fill.isEmpty())
+                throw platform::Error(5, QString(), QStringLiteral("Invalid procedure call or argument"));
             result = QString(width - n, fill.at(0)) + text;
         }
     } catch (const platform::Error& e) {
         platform::ShowTrappedError(e, QStringLiteral("LPad"), QStringLiteral("CKoreanString"),
                                    platform::ModuleKind::ClassModule);
+    } catch (const std::exception&) {
+        platform::ShowTrappedError(7, QStringLiteral("Out of memory"), QStringLiteral("LPad"),
+                                   QStringLiteral("CKoreanString"), platform::ModuleKind::ClassModule);
     }
     return result;
 }
@@ -28,31 +45,48 @@ short CKoreanString::ByteLen(const QString& text) {
 }
 
 QString CKoreanString::LeftBytes(const QString& text, short count, bool noBlank) {
+    // Walks the text by code points rather than cutting the converted bytes
+    // and searching the cut in the text: that search mistakes a character
+    // the code page cannot hold ('?') for a split one.
     if (count <= 0) return QString();
-    QString cut = platform::FromCp949(platform::ToCp949(text).left(count));
-    if (cut.isEmpty()) return cut;
-    if (text.contains(cut)) return cut;
-    // The last character is what is left of a split double-byte character.
-    cut.chop(1);
-    if (!noBlank) cut += QLatin1Char(' ');
+    int used = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype len = (text.at(i).isHighSurrogate() && i + 1 < text.size() &&
+                               text.at(i + 1).isLowSurrogate()) ? 2 : 1;
+        const int w = Cp949Width(text.mid(i, len));
+        if (used + w > count) break;
+        used += w;
+        i += len;
+    }
+    QString cut = text.left(i);
+    // Room left over while characters remain: a double-byte one was split.
+    if (i < text.size() && used < count && !noBlank) cut += QLatin1Char(' ');
     return cut;
 }
 
 namespace listline {
 
 QString FormatSizeKb(qint64 bytes, QChar groupSep) {
-    // Halves away from zero, in integers so that huge sizes stay exact.
-    const qint64 kb = bytes >= 0 ? (bytes + 512) / 1024 : -((-bytes + 512) / 1024);
-    QString digits = QString::number(kb < 0 ? -kb : kb);
-    for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, groupSep);
-    return kb < 0 ? QLatin1Char('-') + digits : digits;
+    // Whole numbers, so that huge sizes stay exact and cannot overflow.
+    const bool negative = bytes < 0;
+    const quint64 magnitude = negative ? 0 - static_cast<quint64>(bytes) : static_cast<quint64>(bytes);
+    const quint64 kb = magnitude / 1024 + (magnitude % 1024 >= 512 ? 1 : 0);
+    QString digits = QString::number(kb);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, groupSep);
+    return negative && kb != 0 ? QLatin1Char('-') + digits : digits;
 }
 
 QString FormatListLine(const QString& name, const QDateTime& utcMtime, qint64 size, QChar groupSep) {
-    const QDateTime local = utcMtime.toLocalTime();
-    const QString date = local.toString(QStringLiteral("yyyy-MM-dd"));
-    const QString time = local.toString(QStringLiteral("HH")) + QStringLiteral("시 ") +
-                         local.toString(QStringLiteral("mm")) + QStringLiteral("분");
+    const QDateTime when = utcMtime.isValid() ? utcMtime : QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime local = when.toLocalTime();
+    const QDate d = local.date();
+    const QTime t = local.time();
+    const QString date = QStringLiteral("%1-%2-%3")
+                             .arg(d.year(), 4, 10, QLatin1Char('0'))
+                             .arg(d.month(), 2, 10, QLatin1Char('0'))
+                             .arg(d.day(), 2, 10, QLatin1Char('0'));
+    const QString time = QStringLiteral("%1시 %2분").arg(t.hour(), 2, 10, QLatin1Char('0')).arg(t.minute(), 2, 10, QLatin1Char('0'));
     return name + QLatin1Char(' ') + date + QLatin1Char(' ') + time +
            CKoreanString::LPad(FormatSizeKb(size, groupSep), 10, QStringLiteral(" ")) + QStringLiteral(" Kb");
 }

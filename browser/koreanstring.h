@@ -1,6 +1,6 @@
 #pragma once
-// Text width in columns of a fixed-pitch Hangul font: bytes of code page 949,
-// where a Hangul character takes two columns and an ASCII character one.
+// Text width in columns of the fixed-pitch Hangul list font: bytes of code
+// page 949, where a Hangul character takes two columns and ASCII one.
 #include <QChar>
 #include <QDateTime>
 #include <QString>
@@ -8,24 +8,30 @@
 class CKoreanString {
 public:
     // `text` brought to `width` columns: filled on the left with the first
-    // character of `fill`, or cut to `width` columns when it is wider.
+    // character of `fill`, or cut to `width` columns when it is wider. A
+    // failure (empty `fill`) is reported and gives the result so far (empty).
     static QString LPad(const QString& text, short width, const QString& fill);
-    // Bytes `text` takes in code page 949. Longer texts than a 16-bit count
-    // can hold report 32767 rather than wrapping into a negative width.
+
+    // Bytes `text` takes in code page 949. A text longer than a 16-bit count
+    // can hold reports 32767 instead of wrapping into a negative width.
     static short ByteLen(const QString& text);
-    // The longest start of `text` within `count` bytes, never half a
+
+    // The longest start of `text` that fits in `count` bytes without half a
     // double-byte character; unless `noBlank`, a dropped half is made up by
-    // one blank so the result keeps `count` bytes.
+    // one blank so that the result again takes `count` bytes.
     static QString LeftBytes(const QString& text, short count, bool noBlank);
 };
 
 namespace listline {
 
-// Size in kilobytes as "#,##0": halves away from zero, grouped by `groupSep`.
+// Size in kilobytes as "#,##0": bytes / 1024, halves away from zero, digits
+// grouped in threes by `groupSep` (the caller passes the locale's).
 QString FormatSizeKb(qint64 bytes, QChar groupSep);
 
-// «report.zip 2024-03-07 09시 05분    12,056 Kb»: local time of the machine's
-// active time zone, seconds dropped.
+// «report.zip 2024-03-07 09시 05분    12,056 Kb»: name, local date and time
+// of the machine's active time zone (seconds dropped), size right-aligned to
+// ten columns. An invalid time shows as the zero file time (1601-01-01 UTC),
+// so that the columns still line up.
 QString FormatListLine(const QString& name, const QDateTime& utcMtime, qint64 size, QChar groupSep);
 
 }  // namespace listline
