@@ -436,6 +436,7 @@ public:
     bool open(const QByteArray& path, bool ascii) {
         for (int attempt = 0; attempt < 2; ++attempt) {
             sink_.clear();
+            size = -1;
             session->prepare(&sink_, path, attempt > 0);
             if (ascii) curl_easy_setopt(session->engine.easy(), CURLOPT_TRANSFERTEXT, 1L);
             if (!session->engine.start()) return false;
@@ -447,9 +448,11 @@ public:
             readSize();
             if (!ended) return true;
             const CURLcode rc = session->engine.result();
-            if (rc == CURLE_OK) {
+            if (rc == CURLE_OK || sink_.transferStarted) {
+                // Once the server has begun sending, the file is open; a
+                // transfer that broke off fails the reads past what arrived.
                 complete();
-                return !failed_;
+                return true;
             }
             const bool retry = attempt == 0 && sink_.received == 0 && session->deadConnection(rc, sink_);
             abandon();
@@ -542,7 +545,8 @@ public:
         if (!ended) return true;
         const CURLcode rc = engine_.result();
         complete();
-        return rc == CURLE_OK;
+        // With the head in, the response is there even if its body broke off.
+        return rc == CURLE_OK || sink_.headDone;
     }
 
     int status = 0;
