@@ -92,7 +92,9 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     QProcess third;
     third.setProcessEnvironment(env);
     third.start(QStringLiteral(ORVEL_BIN), {});
-    EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 30).isEmpty());
+    EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 30).isEmpty())
+        << "third copy: state " << third.state() << " exit " << third.exitCode() << " "
+        << third.readAllStandardError().toStdString();
     third.kill();
     third.waitForFinished();
     xvfb.kill();
