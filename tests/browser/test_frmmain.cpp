@@ -347,7 +347,7 @@ TEST_F(Transfers, DeleteAsksAndReports) {
     // Already gone, and a folder: the three-paragraph failure, no refresh.
     for (const QString& name : {QStringLiteral("삭제"), QStringLiteral("sub")}) {
         ASSERT_TRUE(select(w, name));
-        if (name == QLatin1String("삭제")) QFile::remove(kHome + name);
+        if (name == QStringLiteral("삭제")) QFile::remove(kHome + name);
         boxes.clear();
         boxes.onShow = {};
         boxes.answer(MsgAnswer::Yes);
