@@ -45,13 +45,19 @@ void ensureCurl() {
     (void)done;
 }
 
-void callWait() {
+// Runs the wait callback when a tick has passed since its last run. The
+// clock spans calls: a download made of many short reads still lets the
+// caller repaint.
+void tickWait() {
+    static QElapsedTimer sinceLast;
     static bool inside = false;
     auto& callback = waitCallback();
     if (!callback || inside) return;
+    if (sinceLast.isValid() && sinceLast.elapsed() < kWaitTickMs) return;
     inside = true;
     callback();
     inside = false;
+    sinceLast.start();
 }
 
 // What a transfer delivers: the body (streamed or collected whole) and what
@@ -192,8 +198,6 @@ public:
     // Drives the transfer until `enough` holds or the transfer ends; true
     // when it ended (see result()).
     bool drive(const std::function<bool()>& enough) {
-        QElapsedTimer sinceWait;
-        sinceWait.start();
         while (added_ && !done_) {
             int running = 0;
             const CURLMcode mc = curl_multi_perform(multi_, &running);
@@ -210,10 +214,7 @@ public:
             }
             if (done_ || (enough && enough())) break;
             curl_multi_poll(multi_, nullptr, 0, kWaitTickMs, nullptr);
-            if (sinceWait.elapsed() >= kWaitTickMs) {
-                callWait();
-                sinceWait.restart();
-            }
+            tickWait();
         }
         return done_ || !added_;
     }
