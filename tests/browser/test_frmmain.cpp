@@ -9,6 +9,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTemporaryDir>
+#include <QProcess>
 #include <QApplication>
 #include <QPointer>
 #include <algorithm>
@@ -358,6 +360,55 @@ TEST_F(Transfers, DeleteAsksAndReports) {
         EXPECT_TRUE(select(w, name));  // the line stays until the next refresh
     }
     EXPECT_TRUE(QDir(kHome + QStringLiteral("sub")).exists());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Transfers, GarbageListingShowsOnlyWhatParses) {
+    ScriptedMsgBoxes boxes;
+    FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), 2125);
+    FrmMain w;
+    w.Show();
+    EXPECT_TRUE(boxes.shown().empty());
+    EXPECT_TRUE(select(w, QStringLiteral("report.zip")));
+    for (int i = 0; i < w.List1->count(); ++i)
+        EXPECT_FALSE(w.List1->item(i)->data(Qt::UserRole).toString().isEmpty());
+}
+
+// The local side failing: a folder that cannot be written, and a full disk.
+TEST_F(Transfers, LocalFailuresLeaveNothingBehind) {
+    ScriptedMsgBoxes boxes;
+    FrmMain w;
+    w.Show();
+    QTemporaryDir tmp;
+    // Where the folder should be stands a file: nothing can be created in it.
+    const QString notDir = tmp.path() + QStringLiteral("/AS파일");
+    writeFile(notDir, "a file, not a folder");
+    EXPECT_FALSE(w.FileDownLoad(QStringLiteral("as_files/2048.bin"), notDir, QString()));
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error ")));
+    EXPECT_TRUE(boxes.shown()[0].text.endsWith(QStringLiteral(" in procedure FileDownLoad of Module FrmMain")));
+
+    // A 1 MB file system receiving a 12 MB file.
+    const QString small = tmp.path() + QStringLiteral("/full");
+    QDir().mkpath(small);
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=1m"), QStringLiteral("tmpfs"), small});
+    if (!mount.waitForFinished() || mount.exitCode() != 0) GTEST_SKIP() << "cannot mount a small file system here";
+    writeFile(small + QStringLiteral("/report.zip"), "old copy");
+    boxes.clear();
+    EXPECT_FALSE(w.FileDownLoad(QStringLiteral("as_files/report.zip"), small, QString()));
+    ASSERT_FALSE(boxes.shown().empty());
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 61 ")));
+    QFile old(small + QStringLiteral("/report.zip"));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("old copy"));
+    EXPECT_EQ(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.zip")});
+    old.close();
+    QProcess::execute(QStringLiteral("umount"), {small});
 }
 
 }  // namespace
