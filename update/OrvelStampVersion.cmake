@@ -6,11 +6,15 @@
 # After every link of <target>, puts a version block with these texts into
 # its ELF section ".orvel_version", where the version reader finds it.
 # Must be called in the directory that creates <target>; include this file
-# before that directory when it is processed earlier than update/.
+# before that directory when it is processed earlier than update/. Values
+# are CMake strings: a ";" in one would split it, so it is refused.
 function(orvel_stamp_executable target)
   set(one FILEVERSION PRODUCTVERSION PRODUCTNAME COMPANYNAME FILEDESCRIPTION
           INTERNALNAME ORIGINALFILENAME LEGALCOPYRIGHT COMMENTS)
   cmake_parse_arguments(S "" "${one}" "STRINGS" ${ARGN})
+  if(S_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "orvel_stamp_executable(${target}): unexpected arguments ${S_UNPARSED_ARGUMENTS} (a value with \";\"?)")
+  endif()
   if(NOT S_FILEVERSION)
     message(FATAL_ERROR "orvel_stamp_executable(${target}): FILEVERSION is required")
   endif()

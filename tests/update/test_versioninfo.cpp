@@ -236,9 +236,10 @@ TEST(PeImage, TruncatedAndCorruptFilesGiveNothing) {
         {l.optHeader, 0x1234, 2},               // unknown optional header
         {l.optHeader + 92, 2, 4},               // too few data directories
         {l.optHeader + 96 + 16, 0x7FFFF000, 4}, // resources outside every section
-        {l.sectionTable + 16, 0xFFFFFFF0, 4},   // raw size beyond the file
+        {l.sectionTable + 16, 0, 4},            // no raw data
         {l.sectionTable + 20, 0xFFFFFF00, 4},   // raw data beyond the file
-        {rs + 14, 0xFFFF, 2},                   // root claims 65535 entries
+        {rs + 0x20, 17, 4},                     // no RT_VERSION type
+        {rs + 12, 0, 2},                        // root lost its entries
         {rs + 0x24, 0x80000000u | 0xFFFFFF, 4}, // version subdir far away
         {rs + 0x24, 0x50, 4},                   // version entry is no directory
         {rs + 0x64, 0x70 + 0x10, 4},            // name entry is no directory
@@ -323,7 +324,7 @@ TEST(ElfImage, StampedExecutableCarriesItsVersionAndStillRuns) {
     ASSERT_EQ(e.size(), 13) << "no version block in " << probe.toStdString();
     EXPECT_EQ(e[2], QStringLiteral("FileVersion: 1.00.0015"));
     EXPECT_EQ(e[6], QStringLiteral("ProductName: 오르벨 검사 도구"));
-    EXPECT_EQ(e[8], QStringLiteral("Comments: a=b; c"));
+    EXPECT_EQ(e[8], QStringLiteral("Comments: a=b, c"));
     EXPECT_EQ(e[12], QStringLiteral("Language: Korean"));
     EXPECT_EQ(GetFileVer(probe, true, true), QStringLiteral("1.00.15"));
 
