@@ -10,6 +10,7 @@
 #include "platform/terminate.h"
 #include "login/frmlogin.h"
 #include "browser/frmmain.h"
+#include "update/launcher.h"
 
 namespace modMain {
 
@@ -47,7 +48,10 @@ bool Main() {
         platform::EndProgramNow(ExitCode::AlreadyRunning);
     }
 
-    // The self-update joins here, before the database is touched.
+    // The self-update runs before the database is touched; a waiting new
+    // build ends the program here.
+    bool skip = false;
+    modAutoUpdateV1_Launcher::RunAutoUpdate(skip);
 
     if (!CheckStartupDB()) platform::EndProgramNow(ExitCode::StartupDbFailed);
 

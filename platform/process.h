@@ -1,0 +1,47 @@
+#pragma once
+// Starting other programs: with their argument list and working folder,
+// either waited for without limit or left running on their own. Arguments
+// go to the program as they are, never through a shell, so folders with
+// blanks and texts with ";" arrive unchanged.
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace platform {
+
+// How the started program's window should appear. The desktop here has no
+// way to pass it on, so it is carried for the callers' sake only.
+enum class ShowState : int {
+    Hide = 0,
+    Normal = 1,            // normal window with focus
+    Minimized = 2,         // minimized with focus
+    Show = 5,
+    MinimizedNoActivate = 7,
+};
+
+struct ProcessOutcome {
+    bool started = false;  // the program could be executed at all
+    int exitCode = -1;     // when waited for: its exit status (-1: killed by a signal)
+    int error = 0;         // errno of the failed start
+};
+
+// Starts `program` (a path) with `args` in `directory` (empty: the current
+// one) and waits without limit until it has ended.
+ProcessOutcome RunProcessAndWait(const QString& program, const QStringList& args, const QString& directory,
+                                 ShowState show);
+
+// Starts `program` the same way and returns at once; the program is not a
+// child that needs reaping and lives on after we end.
+ProcessOutcome StartProcessDetached(const QString& program, const QStringList& args, const QString& directory,
+                                    ShowState show);
+
+// Shows `folder` in the desktop's file manager (xdg-open, detached). Failure
+// is ignored: there may be no desktop at all.
+void OpenFolderInFileManager(const QString& folder);
+
+// Tests replace the file manager with a hook that records the folder (empty:
+// back to xdg-open).
+using OpenFolderHook = std::function<void(const QString&)>;
+void setOpenFolderHook(OpenFolderHook hook);
+
+}  // namespace platform

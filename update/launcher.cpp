@@ -1,0 +1,180 @@
+#include "update/launcher.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+#include <cerrno>
+#include <exception>
+#include <new>
+
+#include "buildconfig.h"
+#include "platform/errors.h"
+#include "platform/msgbox.h"
+#include "platform/process.h"
+#include "platform/terminate.h"
+#include "update/vbval.h"
+#include "update/versioninfo.h"
+#include "update/waitproc.h"
+#include "update/webfetch.h"
+
+namespace modAutoUpdateV1_Launcher {
+
+namespace {
+
+const QString kModule = QStringLiteral("modAutoUpdateV1_Launcher");
+const QString kCheckerName = QStringLiteral("Quendrel.exe");
+const QString kReplacerName = QStringLiteral("sarvix.exe");
+const QString kNewPrefix = QStringLiteral("New_");
+
+// Runs one step; an error it raises is reported under the procedure's name
+// and the caller goes on with the next step. False when the step failed.
+// The intercepted program end of the tests is no error and passes through.
+template <class Step>
+bool trapped(const QString& procedure, Step&& step) {
+    try {
+        step();
+        return true;
+    } catch (const platform::Error& e) {
+        platform::ShowTrappedError(e, procedure, kModule);
+    } catch (const std::bad_alloc&) {
+        platform::ShowTrappedError(7, QStringLiteral("Out of memory"), procedure, kModule);
+    } catch (const std::exception& e) {
+        platform::ShowTrappedError(5, QString::fromLocal8Bit(e.what()), procedure, kModule);
+    }
+    return false;
+}
+
+QString inFolder(const QString& folder, const QString& name) { return folder + QLatin1Char('/') + name; }
+
+// Leading and trailing space characters only; tabs and line breaks stay.
+QString trimSpaces(const QString& s) {
+    qsizetype b = 0, e = s.size();
+    while (b < e && s.at(b) == QLatin1Char(' ')) ++b;
+    while (e > b && s.at(e - 1) == QLatin1Char(' ')) --e;
+    return s.mid(b, e - b);
+}
+
+platform::Error startError(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return platform::Error(53, QString(), QStringLiteral("File not found"));
+    case EACCES:
+    case EPERM:
+        return platform::Error(70, QString(), QStringLiteral("Permission denied"));
+    default:
+        return platform::Error(5, QString(), QStringLiteral("Invalid procedure call or argument"));
+    }
+}
+
+}  // namespace
+
+QString BaseUrl() {
+    return QStringLiteral("http://") + QString::fromUtf8(buildconfig::kUpdateHost) +
+           QStringLiteral("/download/자동업데이트_v1/");
+}
+
+QString FindNormalFile(const QString& folder, const QString& name) {
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))) return QString();
+    const QFileInfo info(inFolder(folder, name));
+    if (!info.exists() || !info.isFile()) return QString();
+    return info.fileName();
+}
+
+bool AutoUpdaterSelfUpdate(const QString& programFolder) {
+    const QString procedure = QStringLiteral("AutoUpdaterSelfUpdate");
+    const QString name = kCheckerName;
+    const QString localPath = inFolder(programFolder, name);
+
+    QString localRevText = QStringLiteral("0");
+    trapped(procedure, [&] {
+        if (FindNormalFile(programFolder, name).isEmpty()) return;
+        const QString ver = GetFileVer(localPath, true, true);
+        localRevText = ver.mid(ver.lastIndexOf(QLatin1Char('.')) + 1);
+    });
+
+    const QString versionFile = name.left(name.lastIndexOf(QLatin1Char('.'))) + QStringLiteral("_lastver.txt");
+    QString serverText;
+    trapped(procedure, [&] {
+        QString url = BaseUrl() + versionFile;
+        serverText = update::ReadUrlText(url);
+    });
+
+    if (trimSpaces(serverText).isEmpty()) {
+        platform::MsgBox(name + QStringLiteral("의 최신버전 정보를 읽어올 수 없습니다!"), platform::MsgButtons::Ok,
+                         platform::MsgIcon::Critical, platform::AppTitle());
+        return false;
+    }
+
+    // A number beyond the 32-bit range is reported and counts as 0.
+    qint32 serverRev = 0;
+    trapped(procedure, [&] { serverRev = RoundToLong(ReadLeadingNumber(serverText)); });
+    const double localRev = ReadLeadingNumber(localRevText);
+    if (localRev >= serverRev) return true;
+
+    bool ok = false;
+    trapped(procedure, [&] {
+        QString url = BaseUrl() + name;
+        QString local = localPath;
+        ok = update::DownloadUrlToFile(url, local, true);
+    });
+    if (!ok) return false;
+
+    ok = false;
+    trapped(procedure, [&] {
+        QString url = BaseUrl() + kReplacerName;
+        QString local = inFolder(programFolder, kReplacerName);
+        ok = update::DownloadUrlToFile(url, local, true);
+    });
+    return ok;
+}
+
+void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QString& ownFileName, int revision) {
+    const QString procedure = QStringLiteral("RunAutoUpdate");
+
+    if (!SkipSelfUpdate) {
+        bool mayRun = false;
+        trapped(procedure, [&] { mayRun = AutoUpdaterSelfUpdate(programFolder); });
+        if (!mayRun) return;
+    }
+
+    const QString checkerPath = inFolder(programFolder, kCheckerName);
+
+    QString own;
+    trapped(procedure, [&] { own = FindNormalFile(programFolder, ownFileName); });
+    if (own.isEmpty()) return;
+
+    const QString parameters = QString::number(revision) + QLatin1Char(';') + own;
+    trapped(procedure, [&] { modWaitProc::RunAndWait(checkerPath, 0, parameters, programFolder, false, false); });
+
+    QString waiting;
+    trapped(procedure, [&] { waiting = FindNormalFile(programFolder, kNewPrefix + own); });
+    if (waiting.isEmpty()) return;
+
+    const QString replacerPath = inFolder(programFolder, kReplacerName);
+    bool haveReplacer = false;
+    trapped(procedure, [&] { haveReplacer = !FindNormalFile(programFolder, kReplacerName).isEmpty(); });
+    if (!haveReplacer) {
+        platform::MsgBox(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + QStringLiteral("\r\n\r\n") + replacerPath,
+                         platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
+        platform::OpenFolderInFileManager(programFolder);
+        platform::EndProgramNow(platform::ExitCode::ReplacerMissing);
+    }
+
+    trapped(procedure, [&] {
+        const platform::ProcessOutcome started = platform::StartProcessDetached(
+            replacerPath, {own + QLatin1Char(';') + kNewPrefix + own}, programFolder, platform::ShowState::Minimized);
+        if (!started.started) throw startError(started.error);
+    });
+    platform::EndProgramNow(platform::ExitCode::UpdateHandover);
+}
+
+void RunAutoUpdate(bool& SkipSelfUpdate) {
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString own = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    RunAutoUpdate(SkipSelfUpdate, folder, own, buildconfig::kRevision);
+}
+
+bool AutoUpdaterSelfUpdate() { return AutoUpdaterSelfUpdate(QCoreApplication::applicationDirPath()); }
+
+}  // namespace modAutoUpdateV1_Launcher
