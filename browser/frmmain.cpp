@@ -135,6 +135,10 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent) {
     connect(cmdDelete, &QPushButton::clicked, this, [this] { cmdDelete_Click(); });
     // Only a double-click downloads; no key starts a download.
     connect(List1, &QListWidget::itemDoubleClicked, this, [this] { List1_DblClick(); });
+
+    // While the server is busy the window keeps repainting, so it never
+    // shows as not responding; it takes no user input meanwhile.
+    inet::SetWaitCallback([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }
 
 FrmMain::~FrmMain() { Form_Unload(); }
@@ -198,6 +202,12 @@ void FrmMain::FtpDisconnect() {
 void FrmMain::CmdClose_Click() { close(); }
 
 void FrmMain::closeEvent(QCloseEvent* e) {
+    // A close request that arrives while a command waits for the server is
+    // refused: the command would otherwise run on in a destroyed window.
+    if (m_busy > 0) {
+        e->ignore();
+        return;
+    }
     Form_Unload();
     e->accept();
 }
@@ -235,6 +245,7 @@ void FrmMain::SetList() {
 }
 
 void FrmMain::DownLoadSelected() {
+    const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
     const QString name = SelectedName();
     if (name.isEmpty()) {
@@ -263,6 +274,7 @@ bool FrmMain::FileDownLoad(const QString& remotePath, const QString& localFolder
 }
 
 void FrmMain::cmdDelete_Click() {
+    const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
     const QString name = SelectedName();
     if (name.isEmpty()) {
@@ -289,6 +301,7 @@ void FrmMain::cmdDelete_Click() {
 }
 
 void FrmMain::cmdOK_Click() {
+    const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
     SetList();
     unsetCursor();

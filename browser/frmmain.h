@@ -58,4 +58,10 @@ private:
     QString SelectedName() const;
 
     bool m_unloaded = false;
+    int m_busy = 0;  // commands under way
+    struct Busy {
+        explicit Busy(int& n) : n_(n) { ++n_; }
+        ~Busy() { --n_; }
+        int& n_;
+    };
 };
