@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
