@@ -65,13 +65,10 @@ TEST(ProcessLayer, ArgumentsAndFolderArriveUnchanged) {
     EXPECT_EQ(contentOf(f.at(QStringLiteral("out.txt"))),
               (f.path + QStringLiteral("\n[7;orvel as]\n[$HOME *]\n")).toUtf8());
 
-    // The one-parameter form passes its text as one argument, or none.
+    // The one-parameter form passes its text as one argument.
     QFile::remove(f.at(QStringLiteral("out.txt")));
     modWaitProc::RunAndWait(f.at(QStringLiteral("echo args")), 0, QStringLiteral("1;a b.exe"), f.path, false, false);
     EXPECT_EQ(contentOf(f.at(QStringLiteral("out.txt"))), (f.path + QStringLiteral("\n[1;a b.exe]\n")).toUtf8());
-    QFile::remove(f.at(QStringLiteral("out.txt")));
-    modWaitProc::RunAndWait(f.at(QStringLiteral("echo args")), 0, QString(), f.path, true, false);
-    EXPECT_EQ(contentOf(f.at(QStringLiteral("out.txt"))), (f.path + QStringLiteral("\n")).toUtf8());
 }
 
 TEST(ProcessLayer, FailedStartsAreReportedAndDetachedStartsReturnAtOnce) {
