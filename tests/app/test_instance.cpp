@@ -36,16 +36,19 @@ QString waitWindow(const QString& pattern, const QProcessEnvironment& env, int s
 
 TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     QTemporaryDir tmp;
-    // A display number nobody else uses (the demo takes :99).
-    int num = 100 + static_cast<int>(QCoreApplication::applicationPid() % 400);
-    while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(num))) ++num;
-    const QString display = QStringLiteral(":%1").arg(num);
+    // Xvfb picks a free display itself and tells its number on stdout.
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                        QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                        QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                                         QStringLiteral("tcp")});
     ASSERT_TRUE(xvfb.waitForStarted());
-    for (int i = 0; i < 50 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(num)); ++i) QThread::msleep(100);
+    QByteArray num;
+    for (int i = 0; i < 100 && !num.contains('\n'); ++i) {
+        xvfb.waitForReadyRead(100);
+        num += xvfb.readAllStandardOutput();
+    }
+    ASSERT_FALSE(num.trimmed().isEmpty()) << "no virtual screen";
+    const QString display = QStringLiteral(":") + QString::fromLatin1(num.trimmed());
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
@@ -61,8 +64,10 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     first.setProcessEnvironment(env);
     first.start(QStringLiteral(ORVEL_BIN), {});
     ASSERT_TRUE(first.waitForStarted());
-    const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 30);
-    ASSERT_FALSE(loginWin.isEmpty()) << "first copy never showed its login window";
+    const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 60);
+    ASSERT_FALSE(loginWin.isEmpty()) << "first copy never showed its login window: state " << first.state()
+                                     << " exit " << first.exitCode() << " "
+                                     << first.readAllStandardError().toStdString();
 
     QProcess second;
     second.setProcessEnvironment(env);
