@@ -50,6 +50,12 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     ASSERT_FALSE(num.trimmed().isEmpty()) << "no virtual screen";
     const QString display = QStringLiteral(":") + QString::fromLatin1(num.trimmed());
 
+    // A copy of the program in a folder of its own: it finds no companion
+    // programs there, so whatever the build folder holds plays no part.
+    const QString prog = tmp.path() + QStringLiteral("/prog/orvel-as");
+    QDir().mkpath(tmp.path() + QStringLiteral("/prog"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ORVEL_BIN), prog));
+
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -62,7 +68,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     // registered by the test environment) and waits there.
     QProcess first;
     first.setProcessEnvironment(env);
-    first.start(QStringLiteral(ORVEL_BIN), {});
+    first.start(prog, {});
     ASSERT_TRUE(first.waitForStarted());
     const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 60);
     ASSERT_FALSE(loginWin.isEmpty()) << "first copy never showed its login window: state " << first.state()
@@ -71,7 +77,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
 
     QProcess second;
     second.setProcessEnvironment(env);
-    second.start(QStringLiteral(ORVEL_BIN), {});
+    second.start(prog, {});
     ASSERT_TRUE(second.waitForStarted());
     const QString box = waitWindow(QLatin1Char('^') + QRegularExpression::escape(platform::AppTitle()) +
                                        QLatin1Char('$'),
@@ -96,7 +102,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     // A lock left by a killed copy does not block the next start.
     QProcess third;
     third.setProcessEnvironment(env);
-    third.start(QStringLiteral(ORVEL_BIN), {});
+    third.start(prog, {});
     EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 30).isEmpty())
         << "third copy: state " << third.state() << " exit " << third.exitCode() << " "
         << third.readAllStandardError().toStdString();
