@@ -4,24 +4,16 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
-#include <cstdlib>
-#include <cstdio>
 
 #include "browser/ftplisting.h"
+#include "fuzz/fuzzcheck.h"
 
 namespace {
 
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
 void CheckEntry(const FtpEntry& e) {
-    Check(!e.name.isEmpty(), "entry name is empty");
-    Check(e.size >= 0, "entry size is negative");
-    Check(!e.mtimeUtc.isValid() || e.mtimeUtc.timeSpec() == Qt::UTC, "entry time is not UTC");
+    FUZZ_CHECK(!e.name.isEmpty());
+    FUZZ_CHECK(e.size >= 0);
+    FUZZ_CHECK(!e.mtimeUtc.isValid() || e.mtimeUtc.timeSpec() == Qt::UTC);
 }
 
 }  // namespace
@@ -36,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (const FtpEntry& e : ParseListing(body, mlsd, now)) {
         CheckEntry(e);
-        Check(e.name != QLatin1String(".") && e.name != QLatin1String(".."), "dot entry kept");
+        FUZZ_CHECK(e.name != QLatin1String(".") && e.name != QLatin1String(".."));
     }
 
     for (QByteArray line : body.split('\n')) {
@@ -46,12 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         e = FtpEntry{};
         if (ParseUnixListLine(line, now, e)) {
             CheckEntry(e);
-            Check(e.mtimeUtc.isValid(), "unix entry without a time");
+            FUZZ_CHECK(e.mtimeUtc.isValid());
         }
         e = FtpEntry{};
         if (ParseDosListLine(line, e)) {
             CheckEntry(e);
-            Check(e.mtimeUtc.isValid(), "dos entry without a time");
+            FUZZ_CHECK(e.mtimeUtc.isValid());
         }
     }
     return 0;
