@@ -70,7 +70,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     first.setProcessEnvironment(env);
     first.start(prog, {});
     ASSERT_TRUE(first.waitForStarted());
-    const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 60);
+    const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 120);
     ASSERT_FALSE(loginWin.isEmpty()) << "first copy never showed its login window: state " << first.state()
                                      << " exit " << first.exitCode() << " "
                                      << first.readAllStandardError().toStdString();
@@ -81,7 +81,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     ASSERT_TRUE(second.waitForStarted());
     const QString box = waitWindow(QLatin1Char('^') + QRegularExpression::escape(platform::AppTitle()) +
                                        QLatin1Char('$'),
-                                   env, 30);
+                                   env, 120);
     ASSERT_FALSE(box.isEmpty()) << "second copy showed no message";
     // The box may not take keys the moment it is mapped: press until it goes.
     for (int i = 0; i < 60 && second.state() != QProcess::NotRunning; ++i) {
@@ -103,7 +103,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     QProcess third;
     third.setProcessEnvironment(env);
     third.start(prog, {});
-    EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 30).isEmpty())
+    EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 120).isEmpty())
         << "third copy: state " << third.state() << " exit " << third.exitCode() << " "
         << third.readAllStandardError().toStdString();
     third.kill();
