@@ -34,6 +34,17 @@ QString waitWindow(const QString& pattern, const QProcessEnvironment& env, int s
     return {};
 }
 
+// Names of every window on the screen, for failure messages.
+std::string windowNames(const QProcessEnvironment& env) {
+    std::string out;
+    const QString ids = run({QStringLiteral("xdotool"), QStringLiteral("search"), QStringLiteral("--name"),
+                             QStringLiteral(".")},
+                            env);
+    for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        out += "[" + run({QStringLiteral("xdotool"), QStringLiteral("getwindowname"), id}, env).toStdString() + "] ";
+    return out;
+}
+
 TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     QTemporaryDir tmp;
     // Xvfb picks a free display itself and tells its number on stdout.
@@ -73,7 +84,8 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 120);
     ASSERT_FALSE(loginWin.isEmpty()) << "first copy never showed its login window: state " << first.state()
                                      << " exit " << first.exitCode() << " "
-                                     << first.readAllStandardError().toStdString();
+                                     << first.readAllStandardError().toStdString() << " windows: "
+                                     << windowNames(env);
 
     QProcess second;
     second.setProcessEnvironment(env);
@@ -105,7 +117,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     third.start(prog, {});
     EXPECT_FALSE(waitWindow(QStringLiteral("^로그인$"), env, 120).isEmpty())
         << "third copy: state " << third.state() << " exit " << third.exitCode() << " "
-        << third.readAllStandardError().toStdString();
+        << third.readAllStandardError().toStdString() << " windows: " << windowNames(env);
     third.kill();
     third.waitForFinished();
     xvfb.kill();
