@@ -15,6 +15,9 @@ void setMsgBoxHandler(MsgBoxHandler handler) { handlerSlot() = std::move(handler
 
 MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QString& title) {
     MsgBoxRecord rec{text, title, buttons, icon};
+    // A trace on stderr: what the user was told stays visible in a
+    // terminal or a log after the box is gone.
+    qInfo("message box [%s]: %s", qUtf8Printable(title), qUtf8Printable(text));
     if (handlerSlot()) return handlerSlot()(rec);
 
     QMessageBox box(QApplication::activeWindow());

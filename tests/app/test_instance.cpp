@@ -82,6 +82,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     first.start(prog, {});
     ASSERT_TRUE(first.waitForStarted());
     const QString loginWin = waitWindow(QStringLiteral("^로그인$"), env, 120);
+    if (loginWin.isEmpty()) first.waitForReadyRead(500);
     ASSERT_FALSE(loginWin.isEmpty()) << "first copy never showed its login window: state " << first.state()
                                      << " exit " << first.exitCode() << " "
                                      << first.readAllStandardError().toStdString() << " windows: "
