@@ -49,7 +49,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     QTemporaryDir tmp;
     // Xvfb picks a free display itself and tells its number on stdout.
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"), QStringLiteral("-screen"),
                                         QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                                         QStringLiteral("tcp")});
     ASSERT_TRUE(xvfb.waitForStarted());
