@@ -3,7 +3,7 @@
 // remote folder, download into the local folder and deletion on the server.
 #include <QWidget>
 
-#include "browser/inet.h"
+#include "platform/inet.h"
 
 class QListWidget;
 class QLabel;

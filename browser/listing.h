@@ -3,7 +3,7 @@
 #include <QString>
 #include <vector>
 
-#include "browser/inet.h"
+#include "platform/inet.h"
 
 namespace browser {
 

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <cstdint>
 
-#include "browser/ftplisting.h"
+#include "platform/ftplisting.h"
 #include "fuzz/fuzzcheck.h"
 
 namespace {

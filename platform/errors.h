@@ -23,6 +23,21 @@ private:
 
 enum class ModuleKind { Module, Form, ClassModule };
 
+// The runtime error numbers the program reports, with their descriptions.
+namespace err {
+inline constexpr long InvalidProcedureCall = 5;
+inline constexpr long Overflow = 6;
+inline constexpr long OutOfMemory = 7;
+inline constexpr long SubscriptOutOfRange = 9;
+inline constexpr long FileNotFound = 53;
+inline constexpr long DiskFull = 61;
+inline constexpr long PermissionDenied = 70;
+inline constexpr long PathFileAccessError = 75;
+inline constexpr long ObjectVariableNotSet = 91;
+}  // namespace err
+// "Out of memory" for 7, ... ; empty for a number outside the table.
+QString ErrorDescription(long number);
+
 // "Error <n> (<description>) in procedure <proc> of Module <module>", with
 // "of Form" / "of Class Module" for the other kinds.
 QString ErrorText(long number, const QString& description, const QString& procedure,
@@ -34,6 +49,26 @@ void ShowTrappedError(long number, const QString& description, const QString& pr
                       const QString& module, ModuleKind kind = ModuleKind::Module);
 void ShowTrappedError(const Error& e, const QString& procedure, const QString& module,
                       ModuleKind kind = ModuleKind::Module);
+
+// Reports the exception in flight (call only inside a catch block) as a
+// trapped error of `procedure`: a platform::Error with its own number and
+// text, std::bad_alloc as 7 "Out of memory", any other std::exception as 5
+// with its text.
+void ReportCurrentException(const QString& procedure, const QString& module,
+                            ModuleKind kind = ModuleKind::Module);
+
+// The trap-and-report block of every procedure: runs `body`; when it throws,
+// the error is reported as above and false returned.
+template <class Body>
+bool TrapErrors(const QString& procedure, const QString& module, ModuleKind kind, Body&& body) {
+    try {
+        body();
+        return true;
+    } catch (...) {
+        ReportCurrentException(procedure, module, kind);
+        return false;
+    }
+}
 
 // The application title as built in; message boxes titled "with the
 // application title" use it even before the session globals are set.

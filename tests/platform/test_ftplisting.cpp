@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "browser/ftplisting.h"
+#include "platform/ftplisting.h"
 
 namespace {
 

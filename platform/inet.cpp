@@ -1,4 +1,4 @@
-#include "browser/inet.h"
+#include "platform/inet.h"
 
 #include <curl/curl.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "browser/ftplisting.h"
+#include "platform/ftplisting.h"
 
 namespace inet {
 

@@ -10,7 +10,7 @@
 #include <QTimeZone>
 #include <map>
 
-#include "browser/inet.h"
+#include "platform/inet.h"
 #include "testsupport.h"
 
 using namespace inet;

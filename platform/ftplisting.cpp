@@ -1,4 +1,4 @@
-#include "browser/ftplisting.h"
+#include "platform/ftplisting.h"
 
 #include <QList>
 #include <array>

@@ -4,8 +4,8 @@
 
 #include <QElapsedTimer>
 
-#include "browser/inet.h"
-#include "tests/browser/test_inet_fakehttp.h"
+#include "platform/inet.h"
+#include "tests/platform/test_inet_fakehttp.h"
 
 using namespace inet;
 
