@@ -10,6 +10,7 @@ show up as puzzling failures far away in the program's own tests.
 import ftplib
 import hashlib
 import os
+import re
 import socket
 import subprocess
 import time
@@ -182,6 +183,50 @@ class FtpServers(unittest.TestCase):
                 s.settimeout(0.5)
                 with self.assertRaises(socket.timeout):
                     s.recv(1)
+
+
+class Cp949Servers(unittest.TestCase):
+    """The older-server peers: names in code page 949, no UTF8, LIST only."""
+    BLANK = "견적 목록.txt".encode("cp949")
+    ODD = b"\xb0\xdf\xc0.txt"
+    FORMS = {
+        2128: re.compile(rb"^\d\d-\d\d-\d\d  \d\d:\d\d[AP]M +(<DIR>|\d+) +(.+)$"),
+        2129: re.compile(rb"^[-d]r[-w]x?[-r\w-]{7} +\d+ +\S+ +\S+ +\d+ \w{3} \d\d  \d{4} (.+)$"),
+    }
+
+    def test_features_listing_and_odd_name(self):
+        for port, form in self.FORMS.items():
+            # One peer in active mode (the program's), one in passive.
+            with ftp(port, passive=port == 2129) as f:
+                # latin-1 hands the raw bytes through unchanged.
+                f.encoding = "latin-1"
+                feat = f.sendcmd("FEAT")
+                self.assertNotIn("UTF8", feat)
+                self.assertNotIn("MLST", feat)
+                with self.assertRaises(ftplib.error_perm):
+                    f.sendcmd("OPTS UTF8 ON")
+                with self.assertRaises(ftplib.error_perm):
+                    f.sendcmd("MLSD as_files/")
+                lines = []
+                f.retrlines("LIST as_files/", lines.append)
+                names = {}
+                for line in (x.encode("latin-1") for x in lines):
+                    m = form.match(line)
+                    self.assertIsNotNone(m, (port, line))
+                    names[m.group(m.lastindex)] = line
+                self.assertIn(self.BLANK, names)
+                self.assertIn("견적서_2024.xlsx".encode("cp949"), names)
+                self.assertIn(self.ODD, names)
+                if port == 2128:
+                    self.assertEqual(names[b"report.zip"],
+                                     b"03-07-24  12:05AM             12345678 report.zip")
+                    self.assertIn(b"<DIR>", names[b"sub"])
+                data = bytearray()
+                f.retrbinary("RETR as_files/" + self.ODD.decode("latin-1"), data.extend)
+                self.assertEqual(bytes(data), b"odd-bytes-name\r\n")
+                data = bytearray()
+                f.retrbinary("RETR as_files/" + self.BLANK.decode("latin-1"), data.extend)
+                self.assertEqual(len(data), 777)
 
 
 class HttpServer(unittest.TestCase):

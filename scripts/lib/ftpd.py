@@ -12,6 +12,11 @@ One account, one home folder, optional fault modes:
            ("../evil", "a/b", "..\\evil", ".", "..", a control character)
            next to one harmless "ok.txt"; RETR of any of them serves a few
            bytes and DELE only pretends, so nothing on disk is at risk
+  cp949-dos   an older server that holds names in code page 949: no UTF8
+  cp949-unix  feature, no MLST/MLSD, "OPTS UTF8 ON" refused, names in code
+              page 949 both ways (commands, replies, listings); LIST in the
+              DOS form ("03-07-24  12:05AM  12345678 report.zip", <DIR>) or
+              the unix form. Times are UTC, like everywhere here.
 
 --idle-timeout makes the server send 421 and close control connections that
 stay idle that long. --log records every command line received (passwords
@@ -22,11 +27,16 @@ Runs with Debian's /usr/bin/python3 (python3-pyftpdlib).
 import argparse
 import logging
 import os
+import stat
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import DTPHandler, FileProducer, FTPHandler
 from pyftpdlib.servers import FTPServer
+
+from ftpfiles import fs_to_wire, wire_to_fs
 
 EVIL_NAMES = ["../evil", "a/b", "..\\evil", ".", "..", "ok.txt", "bell\x07name.txt"]
 EVIL_CONTENT = b"evil-data\n"
@@ -85,6 +95,75 @@ class HalfFile:
 
     def close(self):
         self._fd.close()
+
+
+class Cp949FS(AbstractedFS):
+    """Listings with names in code page 949; DOS-style lines if dos_list."""
+
+    dos_list = False
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        if not self.dos_list:
+            # The handler's unicode_errors keeps escaped bytes intact here.
+            for line in super().format_list(basedir, listing, ignore_err):
+                yield fs_to_wire(line.decode("utf-8", "surrogateescape"))
+            return
+        for name in listing:
+            try:
+                st = self.lstat(os.path.join(basedir, name))
+            except OSError:
+                if ignore_err:
+                    continue
+                raise
+            t = time.gmtime(st.st_mtime)
+            when = time.strftime("%m-%d-%y  %I:%M%p", t)
+            if stat.S_ISDIR(st.st_mode):
+                line = "%s       <DIR>          %s\r\n" % (when, name)
+            else:
+                line = "%s %20d %s\r\n" % (when, st.st_size, name)
+            yield fs_to_wire(line)
+
+
+def make_cp949_handler(base, dos):
+    class Fs(Cp949FS):
+        dos_list = dos
+
+    class Cp949Handler(base):
+        abstracted_fs = Fs
+        unicode_errors = "surrogateescape"
+        proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                      if k not in ("MLST", "MLSD")}
+
+        def decode(self, data):
+            return wire_to_fs(data)
+
+        def push(self, s):
+            # Replies that name a path carry its code-page-949 bytes.
+            super(FTPHandler, self).push(fs_to_wire(s))
+
+        def ftp_FEAT(self, line):
+            feats = ["MDTM", "REST STREAM", "SIZE"]
+            self.push("211-Extended features supported:\r\n")
+            self.push("".join(" %s\r\n" % x for x in feats))
+            self.respond("211 END")
+
+        def ftp_OPTS(self, line):
+            self.respond("501 Option not supported.")
+
+        def ftp_SYST(self, line):
+            self.respond("215 Windows_NT" if dos else "215 UNIX Type: L8")
+
+        def ftp_NLST(self, path):
+            try:
+                names = sorted(self.run_as_current_user(self.fs.listdir, path)) \
+                    if self.fs.isdir(path) else [os.path.basename(path)]
+            except OSError as err:
+                self.respond("550 %s." % err.strerror)
+                return None
+            self.push_dtp_data(b"".join(fs_to_wire(n) + b"\r\n" for n in names), cmd="NLST")
+            return path
+
+    return Cp949Handler
 
 
 def make_handler(mode):
@@ -181,6 +260,9 @@ def make_handler(mode):
 
         return EvilHandler
 
+    if mode in ("cp949-dos", "cp949-unix"):
+        return make_cp949_handler(Handler, mode == "cp949-dos")
+
     return Handler
 
 
@@ -194,15 +276,16 @@ def main():
     p.add_argument("--perm", default="elradfmwMT")
     p.add_argument("--idle-timeout", type=float, default=300.0,
                    help="seconds before an idle control connection gets 421 and is closed")
-    p.add_argument("--mode", choices=["normal", "cut", "garbage", "evil"], default="normal")
+    p.add_argument("--mode", choices=["normal", "cut", "garbage", "evil", "cp949-dos", "cp949-unix"], default="normal")
     p.add_argument("--log", help="file that receives every command line")
     a = p.parse_args()
 
     if not os.path.isdir(a.home):
         sys.exit("ftpd: home folder %s does not exist" % a.home)
 
+    # Names that are not valid text (code-page-949 peers) are logged escaped.
     logging.basicConfig(filename=a.log, level=logging.DEBUG if a.log else logging.WARNING,
-                        format="%(asctime)s %(message)s")
+                        format="%(asctime)s %(message)s", encoding="utf-8", errors="backslashreplace")
 
     auth = DummyAuthorizer()
     auth.add_user(a.user, a.password, a.home, perm=a.perm)
