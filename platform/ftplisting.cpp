@@ -75,15 +75,18 @@ bool ReadClock(const QByteArray& s, int& h, int& m) {
 
 }  // namespace
 
-bool ParseMlsdLine(const QByteArray& line, FtpEntry& out) {
+QString DecodeUtf8Name(const QByteArray& raw) { return QString::fromUtf8(raw); }
+
+bool ParseMlsdLine(const QByteArray& line, FtpEntry& out, NameDecoder decode) {
     // facts, one blank, the name (which may itself hold blanks).
     const qsizetype sp = line.indexOf(' ');
     if (sp <= 0) return false;
     const QByteArray facts = line.left(sp);
     if (!facts.contains('=')) return false;
     FtpEntry e;
-    e.name = QString::fromUtf8(line.mid(sp + 1));
-    if (e.name.isEmpty()) return false;
+    e.rawName = line.mid(sp + 1);
+    if (e.rawName.isEmpty()) return false;
+    e.name = decode(e.rawName);
     QByteArray type;
     bool haveSize = false;
     for (const QByteArray& f : facts.split(';')) {
@@ -113,7 +116,7 @@ bool ParseMlsdLine(const QByteArray& line, FtpEntry& out) {
     return true;
 }
 
-bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out) {
+bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out, NameDecoder decode) {
     QList<QByteArray> f;
     // mode links owner group size month day time|year name; some servers
     // leave out the group column.
@@ -148,17 +151,17 @@ bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry
     // Exactly one blank separates the time from the name; every byte after
     // it belongs to the name, blanks included.
     if (pos < line.size() && line[pos] == ' ') ++pos;
-    QString name = QString::fromUtf8(line.mid(pos));
+    QByteArray raw = line.mid(pos);
     if (f[0][0] == 'l') {
-        const qsizetype arrow = name.indexOf(QStringLiteral(" -> "));
-        if (arrow >= 0) name.truncate(arrow);
+        const qsizetype arrow = raw.indexOf(" -> ");
+        if (arrow >= 0) raw.truncate(arrow);
     }
-    if (name.isEmpty()) return false;
-    out = FtpEntry{name, when, size, f[0][0] == 'd'};
+    if (raw.isEmpty()) return false;
+    out = FtpEntry{decode(raw), raw, when, size, f[0][0] == 'd'};
     return true;
 }
 
-bool ParseDosListLine(const QByteArray& line, FtpEntry& out) {
+bool ParseDosListLine(const QByteArray& line, FtpEntry& out, NameDecoder decode) {
     QList<QByteArray> f;
     const qsizetype pos = Fields(line, 3, f);
     if (pos < 0) return false;
@@ -188,24 +191,26 @@ bool ParseDosListLine(const QByteArray& line, FtpEntry& out) {
     // The size column is padded; the name starts after the padding.
     qsizetype p = pos;
     while (p < line.size() && line[p] == ' ') ++p;
-    e.name = QString::fromUtf8(line.mid(p));
-    if (e.name.isEmpty()) return false;
+    e.rawName = line.mid(p);
+    if (e.rawName.isEmpty()) return false;
+    e.name = decode(e.rawName);
     out = std::move(e);
     return true;
 }
 
-bool ParseListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out) {
-    return ParseUnixListLine(line, nowUtc, out) || ParseDosListLine(line, out);
+bool ParseListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out, NameDecoder decode) {
+    return ParseUnixListLine(line, nowUtc, out, decode) || ParseDosListLine(line, out, decode);
 }
 
-std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDateTime& nowUtc) {
+std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDateTime& nowUtc,
+                                   NameDecoder decode) {
     std::vector<FtpEntry> entries;
     for (QByteArray line : body.split('\n')) {
         if (line.endsWith('\r')) line.chop(1);
         if (line.isEmpty()) continue;
         FtpEntry e;
-        const bool ok = mlsd ? ParseMlsdLine(line, e) : ParseListLine(line, nowUtc, e);
-        if (ok && e.name != QLatin1String(".") && e.name != QLatin1String("..")) entries.push_back(std::move(e));
+        const bool ok = mlsd ? ParseMlsdLine(line, e, decode) : ParseListLine(line, nowUtc, e, decode);
+        if (ok && e.rawName != "." && e.rawName != "..") entries.push_back(std::move(e));
     }
     return entries;
 }

@@ -8,23 +8,33 @@
 #include <vector>
 
 struct FtpEntry {
-    QString name;        // decoded as UTF-8
+    QString name;        // the name as text (see NameDecoder)
+    QByteArray rawName;  // the name's bytes as the server sent them
     QDateTime mtimeUtc;  // invalid when the line carried no usable time
     qint64 size = 0;
     bool isDir = false;
 };
 
+// Turns a name's bytes into text. The listing's structure is ASCII, so the
+// parsers work on bytes and decode only the name.
+using NameDecoder = QString (*)(const QByteArray& raw);
+QString DecodeUtf8Name(const QByteArray& raw);
+
 // "type=file;size=12;modify=20240307000530; name". The folder's own entries
 // (type=cdir, type=pdir) count as not understood.
-bool ParseMlsdLine(const QByteArray& line, FtpEntry& out);
+bool ParseMlsdLine(const QByteArray& line, FtpEntry& out, NameDecoder decode = DecodeUtf8Name);
 // Unix times are UTC. A date without a year takes the latest year that puts
 // it no more than a day after `nowUtc`; a date with a year and no time is
 // midnight.
-bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out);
-// "03-07-24  09:05AM       <DIR>          name"; times taken as UTC.
-bool ParseDosListLine(const QByteArray& line, FtpEntry& out);
+bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out,
+                       NameDecoder decode = DecodeUtf8Name);
+// "03-07-24  09:05AM       <DIR>          name"; times taken as UTC. A 12-hour
+// time runs 12:00AM (midnight) to 11:59PM; a two-digit year below 70 is 20xx.
+bool ParseDosListLine(const QByteArray& line, FtpEntry& out, NameDecoder decode = DecodeUtf8Name);
 // The Unix form first, then the DOS form.
-bool ParseListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out);
+bool ParseListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out,
+                   NameDecoder decode = DecodeUtf8Name);
 // Splits at CR LF or LF and keeps the entries understood, in server order,
 // leaving out "." and "..".
-std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDateTime& nowUtc);
+std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDateTime& nowUtc,
+                                   NameDecoder decode = DecodeUtf8Name);

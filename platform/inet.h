@@ -12,6 +12,7 @@
 //         moves less than 1 byte/s for 30 s is given up.
 //   HTTP  connect 10 s, a response that moves less than 1 byte/s for 20 s
 //         (including a server that accepts and never answers) is given up.
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
@@ -43,7 +44,8 @@ struct FindData {
     quint32 nFileSizeHigh = 0;
     quint32 nFileSizeLow = 0;
     qint64 nFileSize = 0;          // the whole size; high and low are its halves
-    QString cFileName;
+    QString cFileName;             // the name as text; may hold U+FFFD where the bytes made no sense
+    QByteArray rawName;            // the name's bytes as the server sent them: what names the entry
     bool isDirectory() const { return (dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
 
@@ -70,6 +72,11 @@ HInternet InternetOpenA(const QString& agent, quint32 accessType, const QString&
 // Null when the server cannot be reached, does not answer in time or refuses
 // the login. INTERNET_FLAG_PASSIVE in flags selects passive transfers;
 // without it transfers use active mode.
+//
+// Names: a server that offers the UTF8 feature is switched to UTF-8 and its
+// names are UTF-8 both ways. Otherwise a listed name is read as UTF-8 when
+// its bytes are valid UTF-8, else as code page 949, and a text path is sent
+// in code page 949. The raw calls below send a path's bytes unchanged.
 HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, const QString& user,
                            const QString& password, quint32 service, quint32 flags, quintptr context);
 
@@ -87,6 +94,8 @@ bool InternetFindNextFileA(Handle* hFind, FindData& out);
 // connection at a time; other calls on the connection fail meanwhile.
 HInternet FtpOpenFileA(Handle* hConnect, const QString& fileName, quint32 access, quint32 flags,
                        quintptr context);
+HInternet FtpOpenFileRaw(Handle* hConnect, const QByteArray& remotePath, quint32 access, quint32 flags,
+                         quintptr context);
 // Size of an open file: the low 32 bits, the high ones in *high.
 // INVALID_FILE_SIZE (with *high also all ones) when the server did not say.
 quint32 FtpGetFileSize(Handle* hFile, quint32* high);
@@ -102,6 +111,7 @@ bool InternetReadFile(Handle* hFile, void* buffer, quint32 toRead, quint32* read
 // Deletes a remote file (path relative to the login folder). True only when
 // the server confirmed the deletion.
 bool FtpDeleteFileA(Handle* hConnect, const QString& fileName);
+bool FtpDeleteFileRaw(Handle* hConnect, const QByteArray& remotePath);
 
 // Sends a GET request (http or https) and waits for the response's head.
 // Redirects are followed. `headers`: extra header lines separated by CR LF;

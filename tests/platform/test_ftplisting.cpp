@@ -81,7 +81,7 @@ TEST(FtpListing, LinesNotUnderstoodAreSkipped) {
         "13-07-24  09:05AM  <DIR>  m13", "03-07-24  13:05PM  <DIR>  pm13", "03-07-24  09:05AM  12x  what",
         "type=file;size=1;", "no facts here", "\xff\xfe\x01 garbage",
     };
-    const FtpEntry keep{QStringLiteral("kept"), Utc(2020, 1, 1), 7, false};
+    const FtpEntry keep{QStringLiteral("kept"), "kept", Utc(2020, 1, 1), 7, false};
     QByteArray body;
     for (const QByteArray& line : bad) {
         FtpEntry e = keep;

@@ -1,0 +1,54 @@
+#pragma once
+// Files that must appear whole or not at all, and the few facts about files
+// that Qt does not give: identity on disk and use as a running program.
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace platform {
+
+// A new file written under a temporary name beside its target. commit()
+// flushes it to disk and puts it in the target's place in one step; until
+// then, and whenever a step fails, the target stays exactly as it was, and
+// no temporary file is left behind.
+class WholeFile {
+public:
+    explicit WholeFile(const QString& target);
+    ~WholeFile();  // discards what was not committed
+    WholeFile(const WholeFile&) = delete;
+    WholeFile& operator=(const WholeFile&) = delete;
+
+    bool open();
+    bool write(const char* data, qint64 size);
+    // The new file gets the permissions of the file it replaces, else the
+    // usual ones for a new file; `runnable` adds the run permission wherever
+    // reading is allowed.
+    bool commit(bool runnable);
+    void discard();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// Adds the run permission wherever reading is allowed. On failure `error`
+// (when given) receives the system's reason.
+bool MakeRunnable(const QString& path, QString* error = nullptr);
+
+// Moves `from` over `to` in one step: `to` is afterwards either the file it
+// was or the whole of `from`, never missing. Both must be on one volume.
+bool ReplaceFile(const QString& from, const QString& to, QString* error = nullptr);
+
+// A file's identity on disk, the same whatever name leads to it.
+struct FileId {
+    QByteArray key;  // empty: no such file
+    bool valid() const { return !key.isEmpty(); }
+    bool operator==(const FileId& other) const { return valid() && key == other.key; }
+};
+FileId FileIdentity(const QString& path);
+
+// True while a process other than this one runs the program file `file`.
+// Processes the user may not inspect are not the user's and are skipped.
+bool IsRunningProgram(const FileId& file);
+
+}  // namespace platform
