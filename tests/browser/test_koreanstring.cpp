@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "browser/koreanstring.h"
+#include "browser/lineformatter.h"
 #include "platform/errors.h"
 #include "testsupport.h"
 
@@ -78,3 +79,50 @@ TEST(ListLine, LocalTimeOfTheActiveZone) {
 }
 
 }  // namespace
+
+// One formatter for a whole listing works the offset out once per day; on
+// the days the clocks change it must still give each time its own offset.
+TEST(ListLine, FormatterFollowsDaylightSavingChanges) {
+    const QByteArray oldTz = qgetenv("TZ");
+    const bool hadTz = qEnvironmentVariableIsSet("TZ");
+    const auto at = [](const char* utc) { return QDateTime::fromString(QLatin1String(utc), Qt::ISODate); };
+    const struct {
+        const char* tz;
+        const char* utc;
+        const char* local;
+    } cases[] = {
+        {"Europe/Berlin", "2024-03-30T12:00:00Z", "2024-03-30 13시 00분"},
+        {"Europe/Berlin", "2024-03-31T00:59:59Z", "2024-03-31 01시 59분"},  // the day of the change, before it
+        {"Europe/Berlin", "2024-03-31T01:00:00Z", "2024-03-31 03시 00분"},  // and after it
+        {"Europe/Berlin", "2024-10-27T00:59:00Z", "2024-10-27 02시 59분"},
+        {"Europe/Berlin", "2024-10-27T01:00:00Z", "2024-10-27 02시 00분"},
+        {"Europe/Berlin", "2024-07-01T22:30:00Z", "2024-07-02 00시 30분"},
+        {"America/New_York", "2024-03-10T06:59:00Z", "2024-03-10 01시 59분"},
+        {"America/New_York", "2024-03-10T07:00:00Z", "2024-03-10 03시 00분"},
+        {"America/New_York", "2024-11-03T05:59:00Z", "2024-11-03 01시 59분"},
+        {"America/New_York", "2024-11-03T06:00:00Z", "2024-11-03 01시 00분"},
+        {"America/New_York", "2024-01-01T03:00:00Z", "2023-12-31 22시 00분"},
+    };
+    for (const char* tz : {"Europe/Berlin", "America/New_York"}) {
+        qputenv("TZ", tz);
+        tzset();
+        listline::LineFormatter f(QChar(u','));
+        for (int pass = 0; pass < 2; ++pass)  // the second pass answers from what the first learnt
+            for (const auto& c : cases) {
+                if (qstrcmp(c.tz, tz) != 0) continue;
+                const QString line = f.Format(QStringLiteral("a b.txt"), at(c.utc), 2048);
+                EXPECT_EQ(line, QStringLiteral("a b.txt ") + QString::fromUtf8(c.local) + Blanks(9) + QStringLiteral("2 Kb"))
+                    << c.utc;
+                EXPECT_EQ(line, listline::FormatListLine(QStringLiteral("a b.txt"), at(c.utc), 2048, QChar(u',')));
+            }
+    }
+    // Sizes past ten columns, negative sizes and a missing time read as the general routine does.
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    listline::LineFormatter f(QChar(0x00A0));
+    for (const qint64 size : {qint64(0), qint64(1) << 40, std::numeric_limits<qint64>::max(), qint64(-5000)})
+        for (const QDateTime& t : {QDateTime(), at("2024-03-31T01:00:00Z")})
+            EXPECT_EQ(f.Format(QStringLiteral("견적"), t, size), listline::FormatListLine(QStringLiteral("견적"), t, size, QChar(0x00A0)));
+    if (hadTz) qputenv("TZ", oldTz); else qunsetenv("TZ");
+    tzset();
+}
