@@ -1,14 +1,14 @@
 // The executable: Qt set-up, then the start-up procedure.
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QTranslator>
 
 #include "app/modmain.h"
+#include "platform/msgbox_qt.h"
 #include "platform/uisetup.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::SetUpKoreanUi(app);
+    platform::InstallQtMessageBoxes();
     if (!modMain::Main()) return 0;
     return app.exec();
 }

@@ -1,9 +1,5 @@
 #include "app/shell.h"
 
-#include <QApplication>
-#include <QPointer>
-#include <QWidget>
-
 #include "db/cmysql.h"
 #include "login/dbconsts.h"
 #include "platform/errors.h"
@@ -24,12 +20,10 @@ bool ConnectInhouse(cMySQL& conn) {
 }
 
 void ShowMsg(const QString& text, const QString& title) {
-    QPointer<QWidget> had = QApplication::focusWidget();
+    const auto giveFocusBack = platform::RememberFocus();
     platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Information,
                      title.isEmpty() ? gAppTitle : title);
-    // The control may have gone or been disabled meanwhile; then it simply
-    // does not get the focus back.
-    if (had && had->isVisible() && had->isEnabled()) had->setFocus(Qt::OtherFocusReason);
+    giveFocusBack();
 }
 
 void CloseRecordset(RecordsetPtr& rs) { ::CloseRecordset(rs); }

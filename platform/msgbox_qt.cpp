@@ -1,35 +1,26 @@
-#include "platform/msgbox.h"
+#include "platform/msgbox_qt.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include "platform/msgbox.h"
 
 namespace platform {
 namespace {
-MsgBoxHandler& handlerSlot() {
-    static MsgBoxHandler h;
-    return h;
-}
-}  // namespace
 
-void setMsgBoxHandler(MsgBoxHandler handler) { handlerSlot() = std::move(handler); }
-
-MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QString& title) {
-    MsgBoxRecord rec{text, title, buttons, icon};
-    // A trace on stderr: what the user was told stays visible in a
-    // terminal or a log after the box is gone.
-    qInfo("message box [%s]: %s", qUtf8Printable(title), qUtf8Printable(text));
-    if (handlerSlot()) return handlerSlot()(rec);
-
+MsgAnswer showQtBox(const MsgBoxRecord& rec) {
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(title);
-    box.setText(text);
-    switch (icon) {
+    box.setWindowTitle(rec.title);
+    box.setText(rec.text);
+    switch (rec.icon) {
         case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
         case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
         case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
         case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
     }
-    if (buttons == MsgButtons::YesNo) {
+    if (rec.buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
@@ -39,5 +30,18 @@ MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QS
     box.exec();
     return MsgAnswer::Ok;
 }
+
+std::function<void()> rememberFocus() {
+    QPointer<QWidget> had = QApplication::focusWidget();
+    return [had] {
+        // The control may have gone or been disabled meanwhile; then it
+        // simply does not get the focus back.
+        if (had && had->isVisible() && had->isEnabled()) had->setFocus(Qt::OtherFocusReason);
+    };
+}
+
+}  // namespace
+
+void InstallQtMessageBoxes() { setMsgBoxDisplay({showQtBox, rememberFocus}); }
 
 }  // namespace platform

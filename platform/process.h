@@ -9,8 +9,8 @@
 
 namespace platform {
 
-// How the started program's window should appear. The desktop here has no
-// way to pass it on, so it is carried for the callers' sake only.
+// How the started program's window should appear. Desktops that have no
+// way to pass it on ignore it.
 enum class ShowState : int {
     Hide = 0,
     Normal = 1,            // normal window with focus
@@ -22,7 +22,7 @@ enum class ShowState : int {
 struct ProcessOutcome {
     bool started = false;  // the program could be executed at all
     int exitCode = -1;     // when waited for: its exit status (-1: killed by a signal)
-    int error = 0;         // errno of the failed start
+    int error = 0;         // the system's error code of the failed start (platform::ClassifySystemError)
 };
 
 // Starts `program` (a path) with `args` in `directory` (empty: the current
@@ -35,8 +35,8 @@ ProcessOutcome RunProcessAndWait(const QString& program, const QStringList& args
 ProcessOutcome StartProcessDetached(const QString& program, const QStringList& args, const QString& directory,
                                     ShowState show);
 
-// Shows `folder` in the desktop's file manager (xdg-open, detached). Failure
-// is ignored: there may be no desktop at all.
+// Shows `folder` in the desktop's file manager, detached. Failure is
+// ignored: there may be no desktop at all.
 void OpenFolderInFileManager(const QString& folder);
 
 // Tests replace the file manager with a hook that records the folder (empty:

@@ -1,6 +1,6 @@
 #include "platform/terminate.h"
 
-#include <unistd.h>
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -14,8 +14,8 @@ void setEndProgramHook(EndProgramHook hook) { hookSlot() = std::move(hook); }
 
 void EndProgramNow(ExitCode code) {
     if (hookSlot()) hookSlot()(code);
-    // _exit skips atexit handlers and static destructors on purpose.
-    ::_exit(static_cast<int>(code));
+    // _Exit skips atexit handlers and static destructors on purpose.
+    std::_Exit(static_cast<int>(code));
 }
 
 }  // namespace platform

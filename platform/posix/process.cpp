@@ -1,3 +1,4 @@
+// Starting programs with fork and exec.
 #include "platform/process.h"
 
 #include <fcntl.h>

@@ -1,10 +1,10 @@
+// Code page 949 through iconv.
 #include "platform/textcodec.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 
 namespace platform {
 namespace {
@@ -68,16 +68,6 @@ QByteArray convert(const char* to, const char* from, const char* in, size_t inLe
     return out;
 }
 
-enum class Kind { Utf8, Cp949, Latin1 };
-
-Kind kindOf(const char* cs) {
-    if (!cs) return Kind::Utf8;
-    std::string_view n(cs);
-    if (n == "euckr" || n == "euc-kr" || n == "EUCKR" || n == "cp949") return Kind::Cp949;
-    if (n == "latin1") return Kind::Latin1;
-    return Kind::Utf8;
-}
-
 }  // namespace
 
 static bool isAscii(const char16_t* p, qsizetype n) {
@@ -104,25 +94,6 @@ QString FromCp949(const QByteArray& bytes) {
     const QByteArray u16 = convert("UTF-16LE", "CP949", bytes.constData(),
                                    static_cast<size_t>(bytes.size()), "\xFD\xFF", 2, 1);
     return QString(reinterpret_cast<const QChar*>(u16.constData()), u16.size() / 2);
-}
-
-QByteArray ToCharset(const QString& text, const char* mysqlCharset) {
-    switch (kindOf(mysqlCharset)) {
-        case Kind::Cp949: return ToCp949(text);
-        case Kind::Latin1: return text.toLatin1();
-        case Kind::Utf8: break;
-    }
-    return text.toUtf8();
-}
-
-QString FromCharset(const char* data, qsizetype len, const char* mysqlCharset) {
-    if (!data || len <= 0) return {};
-    switch (kindOf(mysqlCharset)) {
-        case Kind::Cp949: return FromCp949(QByteArray(data, len));
-        case Kind::Latin1: return QString::fromLatin1(data, len);
-        case Kind::Utf8: break;
-    }
-    return QString::fromUtf8(data, len);
 }
 
 }  // namespace platform
