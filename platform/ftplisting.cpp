@@ -205,12 +205,47 @@ bool ParseListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& ou
 std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDateTime& nowUtc,
                                    NameDecoder decode) {
     std::vector<FtpEntry> entries;
-    for (QByteArray line : body.split('\n')) {
-        if (line.endsWith('\r')) line.chop(1);
-        if (line.isEmpty()) continue;
-        FtpEntry e;
-        const bool ok = mlsd ? ParseMlsdLine(line, e, decode) : ParseListLine(line, nowUtc, e, decode);
-        if (ok && e.rawName != "." && e.rawName != "..") entries.push_back(std::move(e));
-    }
+    ListingStream stream(mlsd, nowUtc, decode, [&entries](FtpEntry& e) { entries.push_back(std::move(e)); });
+    stream.feed(body.constData(), body.size());
+    stream.finish();
     return entries;
+}
+
+ListingStream::ListingStream(bool mlsd, const QDateTime& nowUtc, NameDecoder decode, OnEntry onEntry)
+    : mlsd_(mlsd), nowUtc_(nowUtc), decode_(decode), onEntry_(std::move(onEntry)) {}
+
+void ListingStream::feed(const char* data, qsizetype len) {
+    const char* const end = data + len;
+    while (data < end) {
+        const char* nl = static_cast<const char*>(std::memchr(data, '\n', static_cast<size_t>(end - data)));
+        if (!nl) {
+            partial_.append(data, end - data);
+            return;
+        }
+        if (partial_.isEmpty()) {
+            line(data, nl - data);
+        } else {
+            partial_.append(data, nl - data);
+            line(partial_.constData(), partial_.size());
+            partial_.clear();
+        }
+        data = nl + 1;
+    }
+}
+
+void ListingStream::finish() {
+    if (!partial_.isEmpty()) line(partial_.constData(), partial_.size());
+    partial_.clear();
+}
+
+void ListingStream::line(const char* data, qsizetype len) {
+    if (len > 0 && data[len - 1] == '\r') --len;
+    if (len == 0) return;
+    // A buffer of our own rather than a view of the caller's bytes: what a
+    // parser keeps of the line must outlive the piece it came in.
+    line_.resize(0);
+    line_.append(data, len);
+    FtpEntry e;
+    const bool ok = mlsd_ ? ParseMlsdLine(line_, e, decode_) : ParseListLine(line_, nowUtc_, e, decode_);
+    if (ok && e.rawName != "." && e.rawName != "..") onEntry_(e);
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <vector>
 
 struct FtpEntry {
@@ -38,3 +39,24 @@ bool ParseListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& ou
 // leaving out "." and "..".
 std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDateTime& nowUtc,
                                    NameDecoder decode = DecodeUtf8Name);
+
+// Parses a listing while it arrives: each line as soon as its end is in, the
+// last one (which may lack a line end) at finish(). Hands over the entries
+// ParseListing keeps, in the same order.
+class ListingStream {
+public:
+    using OnEntry = std::function<void(FtpEntry& entry)>;
+    ListingStream(bool mlsd, const QDateTime& nowUtc, NameDecoder decode, OnEntry onEntry);
+    void feed(const char* data, qsizetype len);
+    void finish();
+
+private:
+    void line(const char* data, qsizetype len);
+
+    bool mlsd_;
+    QDateTime nowUtc_;
+    NameDecoder decode_;
+    OnEntry onEntry_;
+    QByteArray partial_;  // a line whose end has not come yet
+    QByteArray line_;     // the line at hand; its buffer is reused
+};

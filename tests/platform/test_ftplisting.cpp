@@ -136,4 +136,29 @@ TEST(FtpListing, TestServersListingsAgree) {
     }
 }
 
+TEST(FtpListing, StreamedInAnyPiecesGivesTheWholeListing) {
+    const QByteArray body =
+        "type=cdir;modify=20240101000000; .\r\n"
+        "type=file;size=12345678;modify=20240307000530; report.zip\r\n\r\n"
+        "type=file;size=511;modify=20240115030000; with blank.txt\n"
+        "type=dir;modify=20240120100000; sub\r\n"
+        "type=file;size=1;modify=20240307235959; \xea\xb2\xac\xec\xa0\x81.txt";  // no line end
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const std::vector<FtpEntry> whole = ParseListing(body, true, now);
+    ASSERT_EQ(whole.size(), 4u);
+    for (int piece = 1; piece <= 9; ++piece) {
+        std::vector<FtpEntry> got;
+        ListingStream stream(true, now, DecodeUtf8Name, [&got](FtpEntry& e) { got.push_back(e); });
+        for (qsizetype at = 0; at < body.size(); at += piece)
+            stream.feed(body.constData() + at, std::min<qsizetype>(piece, body.size() - at));
+        stream.finish();
+        ASSERT_EQ(got.size(), whole.size()) << piece;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].rawName, whole[i].rawName) << piece;
+            EXPECT_EQ(got[i].size, whole[i].size) << piece;
+            EXPECT_EQ(got[i].mtimeUtc, whole[i].mtimeUtc) << piece;
+        }
+    }
+}
+
 }  // namespace
