@@ -30,7 +30,7 @@ void CloseRecordset(RecordsetPtr& rs) { ::CloseRecordset(rs); }
 
 bool CheckLogin(const RecordsetPtr& rs) {
     try {
-        if (!rs) throw platform::Error(91, QString(), QStringLiteral("Object variable not set"));
+        if (!rs) throw platform::RuntimeError(platform::err::ObjectVariableNotSet);
         gUserID = rs->Fields(QStringLiteral("id")).Value();
         gUserName = rs->Fields(QStringLiteral("name")).Value();
         return true;

@@ -16,10 +16,11 @@ void exclamation(const QString& text) {
     platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
 }
 
-void runtimeError(const QSaveFile& f, int savedErrno) {
-    // The numbers of the runtime errors a file operation raises.
-    const long number = savedErrno == ENOSPC ? 61 : savedErrno == EACCES || savedErrno == EROFS ? 70 : 75;
-    platform::ShowTrappedError(number, f.errorString(), QStringLiteral("FileDownLoad"), QStringLiteral("FrmMain"));
+// `systemError` is the system's code taken right after the failing call.
+void runtimeError(const QSaveFile& f, int systemError) {
+    const long number = platform::FileErrorNumber(f.error(), systemError);
+    platform::ShowTrappedError(number, platform::ErrorDescription(number), QStringLiteral("FileDownLoad"),
+                               QStringLiteral("FrmMain"));
 }
 
 }  // namespace
@@ -78,6 +79,12 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
     const quint32 rest = static_cast<quint32>(size % kBlock);
     bool readOk = true;
     bool writeOk = true;
+    int writeError = 0;
+    auto writeBlock = [&](quint32 n) {
+        if (out.write(buffer.constData(), n) == n) return true;
+        writeError = errno;  // before closing the transfer can change it
+        return false;
+    };
     auto readBlock = [&](quint32 n) {
         quint32 got = 0;
         if (!inet::InternetReadFile(file.get(), buffer.data(), n, &got) || got != n) return false;
@@ -85,12 +92,12 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
     };
     for (qint64 i = 0; i < blocks && readOk && writeOk; ++i) {
         readOk = readBlock(kBlock);
-        if (readOk) writeOk = out.write(buffer.constData(), kBlock) == kBlock;
+        if (readOk) writeOk = writeBlock(kBlock);
     }
     if (readOk && writeOk && rest > 0) {
         buffer.resize(rest);
         readOk = readBlock(rest);
-        if (readOk) writeOk = out.write(buffer.constData(), rest) == rest;
+        if (readOk) writeOk = writeBlock(rest);
     }
     inet::InternetCloseHandle(file);
 
@@ -99,9 +106,12 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
         out.cancelWriting();
         return false;
     }
-    const int writeErrno = errno;
-    if (!writeOk || !out.commit()) {
-        runtimeError(out, writeOk ? errno : writeErrno);
+    if (writeOk && !out.commit()) {
+        writeError = errno;
+        writeOk = false;
+    }
+    if (!writeOk) {
+        runtimeError(out, writeError);
         out.cancelWriting();
         return false;
     }

@@ -1,6 +1,6 @@
 #include "browser/koreanstring.h"
 
-#include <exception>
+#include <algorithm>
 #include <limits>
 
 #include "platform/errors.h"
@@ -20,22 +20,16 @@ int Cp949Width(const QString& codePoint) {
 
 QString CKoreanString::LPad(const QString& text, short width, const QString& fill) {
     QString result;
-    try {
+    const auto pad = [&] {
         const short n = ByteLen(text);
         if (n > width) {
             result = LeftBytes(text, width, false);
-        } else {
-            if (fill.isEmpty())
-                throw platform::Error(5, QString(), QStringLiteral("Invalid procedure call or argument"));
-            result = QString(width - n, fill.at(0)) + text;
+            return;
         }
-    } catch (const platform::Error& e) {
-        platform::ShowTrappedError(e, QStringLiteral("LPad"), QStringLiteral("CKoreanString"),
-                                   platform::ModuleKind::ClassModule);
-    } catch (const std::exception&) {
-        platform::ShowTrappedError(7, QStringLiteral("Out of memory"), QStringLiteral("LPad"),
-                                   QStringLiteral("CKoreanString"), platform::ModuleKind::ClassModule);
-    }
+        if (fill.isEmpty()) throw platform::RuntimeError(platform::err::InvalidProcedureCall);
+        result = QString(width - n, fill.at(0)) + text;
+    };
+    platform::TrapErrors(QStringLiteral("LPad"), QStringLiteral("CKoreanString"), platform::ModuleKind::ClassModule, pad);
     return result;
 }
 

@@ -71,7 +71,8 @@ Error initError() {
 }
 
 Error badArgument(const QString& source, const QString& detail) {
-    return Error(5, source, QStringLiteral("Invalid procedure call or argument: ") + detail);
+    return Error(platform::err::InvalidProcedureCall, source,
+                 platform::ErrorDescription(platform::err::InvalidProcedureCall) + QStringLiteral(": ") + detail);
 }
 
 QString configFile() { return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"); }
@@ -191,7 +192,9 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
             ExecuteSQL(QStringLiteral("set names ") + d->charset);
         CloseRecordset(rs);
         return true;
-    } catch (const Error& e) {
+    } catch (const std::exception&) {
+        // Memory running out counts like any other failure of the call.
+        const Error e = platform::CurrentError();
         if (!d->noErrMsg)
             platform::MsgBox(QStringLiteral("Error ") + QString::number(e.number()) + QLatin1Char(' ') +
                                  e.description(),
@@ -357,8 +360,13 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
             }
             d->setResult(r);
             return MakeRecordset();
-        } catch (const Error& e) {
+        } catch (const std::exception&) {
+            // Also a memory failure while the rows are copied: reported like
+            // a server's error, never passed on to the caller.
+            const Error e = platform::CurrentError();
             const long n = e.number();
+            // The result that did not fit is of no use to anyone.
+            if (n == platform::err::OutOfMemory) d->dropResult();
             auto reopen = [this]() {
                 // A fresh handle first: when even that fails, the old one
                 // stays, and the failure is reported like a failed connect.

@@ -39,19 +39,40 @@ QString ErrorDescription(long number) {
     }
 }
 
-void ReportCurrentException(const QString& procedure, const QString& module, ModuleKind kind) {
+Error RuntimeError(long number) { return Error(number, QString(), ErrorDescription(number)); }
+
+long RuntimeErrorNumber(SystemFailure failure, long otherwise) {
+    switch (failure) {
+    case SystemFailure::NotFound: return err::FileNotFound;
+    case SystemFailure::AccessDenied: return err::PermissionDenied;
+    case SystemFailure::DiskFull: return err::DiskFull;
+    case SystemFailure::OutOfMemory: return err::OutOfMemory;
+    case SystemFailure::None:
+    case SystemFailure::Other: break;
+    }
+    return otherwise;
+}
+
+long FileErrorNumber(QFileDevice::FileError qtError, int systemError) {
+    return RuntimeErrorNumber(ClassifySystemError(systemError), qtError == QFileDevice::PermissionsError
+                                                                    ? err::PermissionDenied
+                                                                    : err::PathFileAccessError);
+}
+
+Error CurrentError() {
     try {
         throw;
     } catch (const Error& e) {
-        ShowTrappedError(e, procedure, module, kind);
+        return e;
     } catch (const std::bad_alloc&) {
-        ShowTrappedError(err::OutOfMemory, ErrorDescription(err::OutOfMemory), procedure, module, kind);
+        return RuntimeError(err::OutOfMemory);
     } catch (const std::exception& e) {
-        ShowTrappedError(err::InvalidProcedureCall, QString::fromLocal8Bit(e.what()), procedure, module, kind);
-    } catch (...) {
-        ShowTrappedError(err::InvalidProcedureCall, ErrorDescription(err::InvalidProcedureCall), procedure,
-                         module, kind);
+        return Error(err::InvalidProcedureCall, QString(), QString::fromLocal8Bit(e.what()));
     }
+}
+
+void ReportCurrentException(const QString& procedure, const QString& module, ModuleKind kind) {
+    ShowTrappedError(CurrentError(), procedure, module, kind);
 }
 
 void ShowTrappedError(const Error& e, const QString& procedure, const QString& module,

@@ -1,6 +1,7 @@
 #pragma once
 // The program's runtime error: a number, the source that raised it and a
 // description, as the database client and the trapping procedures carry them.
+#include <QFileDevice>
 #include <QString>
 #include <stdexcept>
 
@@ -38,6 +39,28 @@ inline constexpr long ObjectVariableNotSet = 91;
 // "Out of memory" for 7, ... ; empty for a number outside the table.
 QString ErrorDescription(long number);
 
+// The runtime error `number` of the table, with its own description.
+Error RuntimeError(long number);
+
+// What a failed system call comes down to, in the same terms on every
+// system.
+enum class SystemFailure { None, NotFound, AccessDenied, DiskFull, OutOfMemory, Other };
+
+// The system's own error code (errno here, the last-error code on Windows)
+// classified; 0 is None. Lives with the system calls (posix/, win/).
+SystemFailure ClassifySystemError(int code);
+
+// The runtime error number of a classified failure: 53, 70, 61 or 7;
+// `otherwise` for None and Other, whose meaning depends on the operation.
+long RuntimeErrorNumber(SystemFailure failure, long otherwise);
+
+// The runtime error number of a failed local file operation (open, write,
+// rename, delete). `systemError` must be taken right after the failing call,
+// before anything else can change it (0 when unknown); when it says nothing
+// more specific, Qt's own report decides: 70 for a permissions error, else
+// 75.
+long FileErrorNumber(QFileDevice::FileError qtError, int systemError);
+
 // "Error <n> (<description>) in procedure <proc> of Module <module>", with
 // "of Form" / "of Class Module" for the other kinds.
 QString ErrorText(long number, const QString& description, const QString& procedure,
@@ -50,21 +73,25 @@ void ShowTrappedError(long number, const QString& description, const QString& pr
 void ShowTrappedError(const Error& e, const QString& procedure, const QString& module,
                       ModuleKind kind = ModuleKind::Module);
 
-// Reports the exception in flight (call only inside a catch block) as a
-// trapped error of `procedure`: a platform::Error with its own number and
-// text, std::bad_alloc as 7 "Out of memory", any other std::exception as 5
-// with its text.
+// The exception in flight (call only inside a catch block) as a runtime
+// error: a platform::Error as it is, std::bad_alloc as 7 "Out of memory",
+// any other std::exception as 5 with its own text. Anything else is no error
+// of the program (the tests' intercepted program end) and goes on through
+// this call.
+Error CurrentError();
+
+// Reports CurrentError() as a trapped error of `procedure`.
 void ReportCurrentException(const QString& procedure, const QString& module,
                             ModuleKind kind = ModuleKind::Module);
 
-// The trap-and-report block of every procedure: runs `body`; when it throws,
-// the error is reported as above and false returned.
+// The trap-and-report block of every procedure: runs `body`; when it throws
+// a std::exception, the error is reported as above and false returned.
 template <class Body>
 bool TrapErrors(const QString& procedure, const QString& module, ModuleKind kind, Body&& body) {
     try {
         body();
         return true;
-    } catch (...) {
+    } catch (const std::exception&) {
         ReportCurrentException(procedure, module, kind);
         return false;
     }

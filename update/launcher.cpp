@@ -3,9 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStringList>
-#include <cerrno>
-#include <exception>
-#include <new>
+#include <utility>
 
 #include "buildconfig.h"
 #include "platform/errors.h"
@@ -28,20 +26,9 @@ const QString kNewPrefix = QStringLiteral("New_");
 
 // Runs one step; an error it raises is reported under the procedure's name
 // and the caller goes on with the next step. False when the step failed.
-// The intercepted program end of the tests is no error and passes through.
 template <class Step>
 bool trapped(const QString& procedure, Step&& step) {
-    try {
-        step();
-        return true;
-    } catch (const platform::Error& e) {
-        platform::ShowTrappedError(e, procedure, kModule);
-    } catch (const std::bad_alloc&) {
-        platform::ShowTrappedError(7, QStringLiteral("Out of memory"), procedure, kModule);
-    } catch (const std::exception& e) {
-        platform::ShowTrappedError(5, QString::fromLocal8Bit(e.what()), procedure, kModule);
-    }
-    return false;
+    return platform::TrapErrors(procedure, kModule, platform::ModuleKind::Module, std::forward<Step>(step));
 }
 
 QString inFolder(const QString& folder, const QString& name) { return folder + QLatin1Char('/') + name; }
@@ -52,19 +39,6 @@ QString trimSpaces(const QString& s) {
     while (b < e && s.at(b) == QLatin1Char(' ')) ++b;
     while (e > b && s.at(e - 1) == QLatin1Char(' ')) --e;
     return s.mid(b, e - b);
-}
-
-platform::Error startError(int err) {
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-        return platform::Error(53, QString(), QStringLiteral("File not found"));
-    case EACCES:
-    case EPERM:
-        return platform::Error(70, QString(), QStringLiteral("Permission denied"));
-    default:
-        return platform::Error(5, QString(), QStringLiteral("Invalid procedure call or argument"));
-    }
 }
 
 }  // namespace
@@ -164,7 +138,10 @@ void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QSt
     trapped(procedure, [&] {
         const platform::ProcessOutcome started = platform::StartProcessDetached(
             replacerPath, {own + QLatin1Char(';') + kNewPrefix + own}, programFolder, platform::ShowState::Minimized);
-        if (!started.started) throw startError(started.error);
+        // A program that is there but cannot be run is no file error.
+        if (!started.started)
+            throw platform::RuntimeError(platform::RuntimeErrorNumber(
+                platform::ClassifySystemError(started.error), platform::err::InvalidProcedureCall));
     });
     platform::EndProgramNow(platform::ExitCode::UpdateHandover);
 }

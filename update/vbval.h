@@ -16,7 +16,7 @@ double ReadLeadingNumber(const QString& text);
 
 // `v` rounded to the nearest 32-bit signed integer, halves to the even
 // neighbour (12.5 -> 12, 13.5 -> 14). Out of range, infinite or NaN: throws
-// platform::Error(6, "", "Overflow").
+// the runtime error Overflow.
 qint32 RoundToLong(double v);
 
 // True when the whole of `text`, apart from blanks around it, is one

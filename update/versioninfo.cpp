@@ -434,19 +434,16 @@ QStringList GetFileVerInfoFromBlock(const QByteArray& block) {
 }
 
 QStringList GetFileVerInfo(const QString& Path) {
-    try {
-        return VerInfo(Path);
-    } catch (const std::exception&) {
-        platform::ShowTrappedError(7, QStringLiteral("Out of memory"), kProc, kModule);
-    }
-    return {};
+    QStringList entries;
+    platform::TrapErrors(kProc, kModule, platform::ModuleKind::Module, [&] { entries = VerInfo(Path); });
+    return entries;
 }
 
 QString GetFileVer(const QString& Path, bool KeepLast, bool Silent) {
     QString result;
     try {
         const QStringList entries = VerInfo(Path);
-        if (entries.size() < 3) throw platform::Error(9, QString(), QStringLiteral("Subscript out of range"));
+        if (entries.size() < 3) throw platform::RuntimeError(platform::err::SubscriptOutOfRange);
         const QString& entry = entries[2];
         result = entry.mid(entry.indexOf(QLatin1Char(' ')) + 1);
         const qsizetype dot = result.lastIndexOf(QLatin1Char('.'));
@@ -455,13 +452,11 @@ QString GetFileVer(const QString& Path, bool KeepLast, bool Silent) {
             double v = 0;
             result = result.left(dot + 1) + (ReadWholeNumber(rest, v) ? WholeNumberText(v) : rest);
         } else {
-            if (dot < 0) throw platform::Error(5, QString(), QStringLiteral("Invalid procedure call or argument"));
+            if (dot < 0) throw platform::RuntimeError(platform::err::InvalidProcedureCall);
             result = result.left(dot);
         }
-    } catch (const platform::Error& e) {
-        if (!Silent) platform::ShowTrappedError(e, kProc, kModule);
     } catch (const std::exception&) {
-        if (!Silent) platform::ShowTrappedError(7, QStringLiteral("Out of memory"), kProc, kModule);
+        if (!Silent) platform::ReportCurrentException(kProc, kModule);
     }
     return result;
 }

@@ -15,7 +15,7 @@
 
 namespace {
 
-enum Exit { Ok = 0, BadArgument = 2, NoServerText = 3, BadServerNumber = 4, DownloadFailed = 5 };
+enum Exit { Ok = 0, BadArgument = 2, NoServerText = 3, BadServerNumber = 4, DownloadFailed = 5, Unexpected = 6 };
 
 int fail(int code, const QString& text) {
     std::fprintf(stderr, "Quendrel.exe: %s\n", text.toLocal8Bit().constData());
@@ -27,9 +27,7 @@ bool plainFileName(const QString& name) {
            name != QLatin1String("..");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 2 || !args.at(1).contains(QLatin1Char(';')))
@@ -65,4 +63,17 @@ int main(int argc, char** argv) {
     if (!update::DownloadUrlToFile(url, local, true))
         return fail(DownloadFailed, QStringLiteral("could not download ") + url);
     return Ok;
+}
+
+}  // namespace
+
+// Whatever goes wrong ends in a failure code the launcher can see, never in
+// an abort.
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception&) {
+        const platform::Error e = platform::CurrentError();
+        return fail(Unexpected, QStringLiteral("error %1 (%2)").arg(e.number()).arg(e.description()));
+    }
 }

@@ -1,0 +1,25 @@
+// errno values in the program's own terms.
+#include "platform/errors.h"
+
+#include <cerrno>
+
+namespace platform {
+
+SystemFailure ClassifySystemError(int code) {
+    switch (code) {
+    case 0: return SystemFailure::None;
+    // A path through a file (ENOTDIR) is no missing file but a path that
+    // cannot be used: Other.
+    case ENOENT: return SystemFailure::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY: return SystemFailure::AccessDenied;
+    case ENOSPC:
+    case EDQUOT: return SystemFailure::DiskFull;
+    case ENOMEM: return SystemFailure::OutOfMemory;
+    default: return SystemFailure::Other;
+    }
+}
+
+}  // namespace platform
