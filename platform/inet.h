@@ -87,6 +87,11 @@ HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, c
 HInternet FtpFindFirstFileA(Handle* hConnect, const QString& searchFile, FindData& out, quint32 flags,
                             quintptr context);
 bool InternetFindNextFileA(Handle* hFind, FindData& out);
+// Lists a remote folder as FtpFindFirstFileA does, handing each entry to
+// `onEntry` (on the calling thread) as soon as its line has arrived. True
+// when the whole listing came in, an empty one too; false when it failed,
+// and the entries handed over so far are then not the whole folder.
+bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::function<void(const FindData&)>& onEntry);
 
 // Opens a remote file for reading (binary; FTP_TRANSFER_TYPE_ASCII asks for
 // an ASCII transfer). Null when the server will not send it: missing, a

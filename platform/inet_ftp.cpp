@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <QStringDecoder>
+#include <algorithm>
 #include <vector>
 
 #include "platform/curlengine.h"
@@ -188,6 +189,10 @@ private:
     }
 };
 
+// A listing is parsed as it comes but kept whole; a server that sends more
+// than this is not listing a folder.
+constexpr qint64 kListingMax = qint64{32} << 20;
+
 class FtpConnection final : public Handle {
 public:
     std::shared_ptr<FtpSession> session;
@@ -320,35 +325,59 @@ HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, c
     return handle;
 }
 
-HInternet FtpFindFirstFileA(Handle* hConnect, const QString& searchFile, FindData& out, quint32 /*flags*/,
-                            quintptr /*context*/) {
+bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::function<void(const FindData&)>& onEntry) {
     FtpConnection* conn = connectionOf(hConnect);
-    if (!conn) return nullptr;
+    if (!conn) return false;
     FtpSession& session = *conn->session;
     QString folder = searchFile;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
     const QByteArray path = wirePath(session, folder);
-    if (path.isEmpty() && !folder.isEmpty()) return nullptr;
+    if (path.isEmpty() && !folder.isEmpty()) return false;
 
-    FtpReply reply(false);
-    bool mlsd = session.mlsd;
-    const auto list = [&mlsd](CURL* e) {
-        curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 0L);
-        if (mlsd) curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "MLSD");
-    };
-    int rc = session.run(reply, path, {}, list);
-    if (rc != CURLE_OK && mlsd && (reply.lastReply == 500 || reply.lastReply == 502)) {
-        // Announced MLST but does not know MLSD: list the classic way from now on.
-        session.mlsd = mlsd = false;
-        rc = session.run(reply, path, {}, list);
-    }
-    if (rc != CURLE_OK || reply.overflow) return nullptr;
-
-    auto find = std::make_unique<FtpFind>();
     const NameDecoder decode = session.utf8 ? DecodeUtf8Name : decodeServerName;
-    for (const FtpEntry& e : ParseListing(reply.whole(), mlsd, QDateTime::currentDateTimeUtc(), decode))
-        find->entries.push_back(toFindData(e));
-    if (find->entries.empty()) return nullptr;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (;;) {
+        const bool mlsd = session.mlsd;
+        const auto list = [mlsd](CURL* e) {
+            curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 0L);
+            if (mlsd) curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "MLSD");
+        };
+        // Each piece is parsed as it comes, so the entries are ready when
+        // the last byte is.
+        FtpReply reply(true);
+        ListingStream parser(mlsd, now, decode, [&onEntry](FtpEntry& e) { onEntry(toFindData(e)); });
+        const auto arrived = [&reply] { return reply.available() > 0; };
+        bool running = session.begin(reply, path, {}, list, arrived);
+        char piece[64 * 1024];
+        for (;;) {
+            while (const size_t n = std::min(reply.available(), sizeof piece)) {
+                reply.consume(piece, n);
+                parser.feed(piece, static_cast<qsizetype>(n));
+            }
+            if (!running || reply.received > kListingMax) break;
+            session.engine.resume();
+            running = !session.engine.drive(arrived);
+        }
+        session.engine.stop();
+        const int rc = session.engine.result();
+        if (running || reply.received > kListingMax) return false;  // not a folder's listing
+        if (rc != CURLE_OK && mlsd && reply.received == 0 && (reply.lastReply == 500 || reply.lastReply == 502)) {
+            // Announced MLST but does not know MLSD: list the classic way from now on.
+            session.mlsd = false;
+            continue;
+        }
+        if (rc != CURLE_OK) return false;
+        parser.finish();
+        return true;
+    }
+}
+
+HInternet FtpFindFirstFileA(Handle* hConnect, const QString& searchFile, FindData& out, quint32 /*flags*/,
+                            quintptr /*context*/) {
+    auto find = std::make_unique<FtpFind>();
+    if (!FtpListFolder(hConnect, searchFile, [&find](const FindData& fd) { find->entries.push_back(fd); }) ||
+        find->entries.empty())
+        return nullptr;
     out = find->entries[0];
     find->next = 1;
     return find;
