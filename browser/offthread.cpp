@@ -7,7 +7,7 @@
 
 namespace browser {
 
-void RunOffUiThread(const std::function<void()>& work) {
+void RunWorkOffUiThread(const std::function<void()>& work) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread()) {
         work();

@@ -11,20 +11,20 @@
 
 namespace browser {
 
-// Runs `work` on a worker thread and returns when it has ended; called off
-// the window thread (or without an application), it simply runs `work`.
-// `work` must not touch widgets or show message boxes. An exception thrown
-// by `work` is thrown again here.
-void RunOffUiThread(const std::function<void()>& work);
+void RunWorkOffUiThread(const std::function<void()>& work);
 
+// Runs `work` on a worker thread and returns its result when it has ended;
+// called off the window thread (or without an application), it simply runs
+// `work`. `work` must not touch widgets or show message boxes. An exception
+// thrown by `work` is thrown again here.
 template <class F>
 auto RunOffUiThread(F&& work) -> std::invoke_result_t<F&> {
     using R = std::invoke_result_t<F&>;
     if constexpr (std::is_void_v<R>) {
-        RunOffUiThread(std::function<void()>(std::forward<F>(work)));
+        RunWorkOffUiThread(std::function<void()>(std::forward<F>(work)));
     } else {
         std::optional<R> result;
-        RunOffUiThread(std::function<void()>([&] { result.emplace(work()); }));
+        RunWorkOffUiThread([&] { result.emplace(work()); });
         return std::move(*result);
     }
 }
