@@ -15,21 +15,40 @@ import socket
 import subprocess
 import time
 import unittest
+import urllib.parse
 import urllib.request
 
-ENV_DIR = os.environ.get("ORVEL_ENV_DIR", "/tmp/orvel-env")
-USER, PASSWORD = "qxasftp", "Kd38-47.2Wm"
+
+def endpoints():
+    """KEY=VALUE lines of endpoints.conf beside this file."""
+    out = {}
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "endpoints.conf"),
+              encoding="utf-8") as fh:
+        for line in fh:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                key, _, value = line.partition("=")
+                out[key] = value
+    return out
 
 
-def sql(query, port=3306, user=None, password=None):
+E = endpoints()
+ENV_DIR, HOST = E["ENV_DIR"], E["HOST"]
+USER, PASSWORD = E["FTP_USER"], E["FTP_PASSWORD"]
+DB, DB_OLD = int(E["DB_PORT"]), int(E["DB_OLD_PORT"])
+DB_USER, DB_PASSWORD = E["DB_USER"], E["DB_PASSWORD"]
+PORT = {k[:-5]: int(v) for k, v in E.items() if k.endswith("_PORT")}
+
+
+def sql(query, port=DB, user=None, password=None):
     args = ["mariadb", "--no-defaults", "--batch", "--skip-column-names",
             "--default-character-set=utf8mb4"]
     if user:
-        args += ["--protocol=tcp", "-h127.0.0.1", "-P%d" % port, "-u" + user, "-p" + password]
+        args += ["--protocol=tcp", "-h" + HOST, "-P%d" % port, "-u" + user, "-p" + password]
     else:
-        sock = "mariadb" if port == 3306 else "mariadb-old"
+        sock = "mariadb" if port == DB else "mariadb-old"
         args += ["--protocol=socket", "-S", "%s/%s/mysqld.sock" % (ENV_DIR, sock), "-uroot"]
-    p = subprocess.run(args + ["qx_inhouse", "-e", query], capture_output=True, text=True, timeout=30)
+    p = subprocess.run(args + [E["DB_NAME"], "-e", query], capture_output=True, text=True, timeout=30)
     if p.returncode != 0:
         raise AssertionError("%s: %s" % (query, p.stderr.strip()))
     return [line.split("\t") for line in p.stdout.splitlines()]
@@ -37,7 +56,7 @@ def sql(query, port=3306, user=None, password=None):
 
 def ftp(port, user=USER, password=PASSWORD, passive=True):
     f = ftplib.FTP(encoding="utf-8")
-    f.connect("127.0.0.1", port, timeout=10)
+    f.connect(HOST, port, timeout=10)
     f.login(user, password)
     f.set_pasv(passive)
     return f
@@ -54,19 +73,19 @@ def manifest():
 
 class Database(unittest.TestCase):
     def test_accounts_reach_both_servers_over_tcp_with_database_rights_only(self):
-        for port in (3306, 3307):
-            for user, pw in (("qx_inhouse", "rwex4830"), ("velmora2716", "velmora-pw")):
+        for port in (DB, DB_OLD):
+            for user, pw in ((DB_USER, DB_PASSWORD), (E["DB_RETRY_USER"], E["DB_RETRY_PASSWORD"])):
                 rows = sql("SELECT id, name, dept FROM user ORDER BY id", port, user, pw)
                 self.assertEqual(rows, [["demo", "홍길동", "AS팀"], ["hiddenuser", "숨김사용자", "NULL"]])
-            grants = " ".join(r[0] for r in sql("SHOW GRANTS", port, "qx_inhouse", "rwex4830"))
+            grants = " ".join(r[0] for r in sql("SHOW GRANTS", port, DB_USER, DB_PASSWORD))
             self.assertNotIn("SHUTDOWN", grants)
             self.assertNotIn("SUPER", grants)
             self.assertIn("GRANT USAGE ON *.*", grants)
         with self.assertRaises(AssertionError):
-            sql("SELECT 1", 3306, "qx_inhouse", "wrong")
+            sql("SELECT 1", DB, DB_USER, "wrong")
 
     def test_seed_data(self):
-        for port in (3306, 3307):
+        for port in (DB, DB_OLD):
             self.assertEqual(sql("SELECT skey, svalue FROM config", port), [["sys1", "1"]])
             self.assertEqual(sql("SELECT COUNT(*) FROM user WHERE password2 = SHA1('demo1234')"
                                  " AND id = 'demo' AND hidden = 0", port), [["1"]])
@@ -80,8 +99,8 @@ class Database(unittest.TestCase):
             self.assertEqual(sql("SHOW INDEX FROM config WHERE Column_name = 'skey'", port), [])
 
     def test_both_servers_admit_this_machine(self):
-        main = sql("SELECT mac_addr, user_id, block FROM user_mac", 3306)
-        self.assertEqual(main, sql("SELECT mac_addr, user_id, block FROM user_mac", 3307))
+        main = sql("SELECT mac_addr, user_id, block FROM user_mac", DB)
+        self.assertEqual(main, sql("SELECT mac_addr, user_id, block FROM user_mac", DB_OLD))
         up = []
         for n in os.listdir("/sys/class/net"):
             with open("/sys/class/net/%s/operstate" % n) as fh:
@@ -93,18 +112,18 @@ class Database(unittest.TestCase):
     def test_server_settings(self):
         def var(name, port):
             return sql("SHOW VARIABLES LIKE '%s'" % name, port)[0][1]
-        self.assertEqual(var("version", 3307), "5.0.99-test")
-        self.assertNotEqual(var("version", 3306)[:2], "5.")
-        for port in (3306, 3307):
+        self.assertEqual(var("version", DB_OLD), "5.0.99-test")
+        self.assertNotEqual(var("version", DB)[:2], "5.")
+        for port in (DB, DB_OLD):
             self.assertEqual(var("character_set_server", port), "utf8mb4")
             self.assertEqual(var("innodb_lock_wait_timeout", port), "10")
             self.assertEqual(var("general_log", port), "ON")
-            self.assertEqual(var("bind_address", port), "127.0.0.1")
+            self.assertEqual(var("bind_address", port), HOST)
 
     def test_general_log_records_client_statements(self):
         marker = "envcheck-%d" % time.time_ns()
-        for port, folder in ((3306, "mariadb"), (3307, "mariadb-old")):
-            sql("SELECT '%s'" % marker, port, "qx_inhouse", "rwex4830")
+        for port, folder in ((DB, "mariadb"), (DB_OLD, "mariadb-old")):
+            sql("SELECT '%s'" % marker, port, DB_USER, DB_PASSWORD)
             with open(os.path.join(ENV_DIR, folder, "general.log"), encoding="utf-8", errors="replace") as fh:
                 self.assertIn(marker, fh.read())
 
@@ -113,7 +132,7 @@ class FtpServers(unittest.TestCase):
     def test_main_server_lists_sizes_and_times_in_both_modes(self):
         files = manifest()
         for passive in (True, False):
-            with ftp(21, passive=passive) as f:
+            with ftp(PORT["FTP"], passive=passive) as f:
                 facts = dict(f.mlsd("as_files/"))
                 self.assertEqual(facts["report.zip"]["modify"], "20240307000530")
                 self.assertEqual(facts["sub"]["type"], "dir")
@@ -127,7 +146,7 @@ class FtpServers(unittest.TestCase):
                 self.assertEqual(h.hexdigest(), files["견적서_2024.xlsx"][0])
 
     def test_peer_server_is_anonymous_and_lists_the_same_folder(self):
-        with ftp(2121, "anonymous", "", passive=False) as f:
+        with ftp(PORT["FTP_PEER"], E["FTP_PEER_USER"], "", passive=False) as f:
             lines = []
             f.retrlines("LIST as_files/", lines.append)
             names = sorted(line.split(None, 8)[8] for line in lines)
@@ -139,24 +158,24 @@ class FtpServers(unittest.TestCase):
                 f.delete("as_files/empty.txt")
 
     def test_fault_servers(self):
-        with ftp(2123) as f:
+        with ftp(PORT["FTP_EMPTY"]) as f:
             self.assertEqual(list(f.mlsd("as_files/")), [])
 
-        f = ftp(2122)
+        f = ftp(PORT["FTP_IDLE"])
         time.sleep(3)
         with self.assertRaises(ftplib.error_temp) as cm:
             f.voidcmd("NOOP")
         self.assertTrue(str(cm.exception).startswith("421"))
         f.close()
 
-        f = ftp(2124)
+        f = ftp(PORT["FTP_CUT"])
         data = bytearray()
         with self.assertRaises((EOFError, ftplib.Error, OSError)):
             f.retrbinary("RETR as_files/2048.bin", data.extend)
         self.assertEqual(len(data), 1024)
         f.close()
 
-        with ftp(2125) as f:
+        with ftp(PORT["FTP_GARBAGE"]) as f:
             f.encoding = "latin-1"
             self.assertNotIn("MLST", f.sendcmd("FEAT"))
             lines = []
@@ -164,7 +183,7 @@ class FtpServers(unittest.TestCase):
             self.assertTrue(any(line.endswith(" report.zip") for line in lines))
             self.assertTrue(any("notasize" in line for line in lines))
 
-        with ftp(2126) as f:
+        with ftp(PORT["FTP_EVIL"]) as f:
             names = [n for n, _ in f.mlsd("as_files/")]
             for evil in ("../evil", "a/b", "..\\evil", ".", "..", "ok.txt"):
                 self.assertIn(evil, names)
@@ -177,8 +196,8 @@ class FtpServers(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(ENV_DIR, "ftp/home/as_files/report.zip")))
 
     def test_silent_listeners_accept_and_never_answer(self):
-        for port in (2127, 8089):
-            with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        for port in (PORT["FTP_SILENT"], PORT["HTTP_SILENT"]):
+            with socket.create_connection((HOST, port), timeout=5) as s:
                 s.sendall(b"USER x\r\nGET / HTTP/1.0\r\n\r\n")
                 s.settimeout(0.5)
                 with self.assertRaises(socket.timeout):
@@ -189,15 +208,16 @@ class Cp949Servers(unittest.TestCase):
     """The older-server peers: names in code page 949, no UTF8, LIST only."""
     BLANK = "견적 목록.txt".encode("cp949")
     ODD = b"\xb0\xdf\xc0.txt"
+    DOS, UNIX = PORT["FTP_DOS949"], PORT["FTP_UNIX949"]
     FORMS = {
-        2128: re.compile(rb"^\d\d-\d\d-\d\d  \d\d:\d\d[AP]M +(<DIR>|\d+) +(.+)$"),
-        2129: re.compile(rb"^[-d]r[-w]x?[-r\w-]{7} +\d+ +\S+ +\S+ +\d+ \w{3} \d\d  \d{4} (.+)$"),
+        DOS: re.compile(rb"^\d\d-\d\d-\d\d  \d\d:\d\d[AP]M +(<DIR>|\d+) +(.+)$"),
+        UNIX: re.compile(rb"^[-d]r[-w]x?[-r\w-]{7} +\d+ +\S+ +\S+ +\d+ \w{3} \d\d  \d{4} (.+)$"),
     }
 
     def test_features_listing_and_odd_name(self):
         for port, form in self.FORMS.items():
             # One peer in active mode (the program's), one in passive.
-            with ftp(port, passive=port == 2129) as f:
+            with ftp(port, passive=port == self.UNIX) as f:
                 # latin-1 hands the raw bytes through unchanged.
                 f.encoding = "latin-1"
                 feat = f.sendcmd("FEAT")
@@ -217,7 +237,7 @@ class Cp949Servers(unittest.TestCase):
                 self.assertIn(self.BLANK, names)
                 self.assertIn("견적서_2024.xlsx".encode("cp949"), names)
                 self.assertIn(self.ODD, names)
-                if port == 2128:
+                if port == self.DOS:
                     self.assertEqual(names[b"report.zip"],
                                      b"03-07-24  12:05AM             12345678 report.zip")
                     self.assertIn(b"<DIR>", names[b"sub"])
@@ -231,7 +251,7 @@ class Cp949Servers(unittest.TestCase):
 
 class HttpServer(unittest.TestCase):
     def test_version_file(self):
-        url = "http://127.0.0.1/download/%EC%9E%90%EB%8F%99%EC%97%85%EB%8D%B0%EC%9D%B4%ED%8A%B8_v1/"
+        url = "http://%s:%d%s" % (HOST, PORT["HTTP"], urllib.parse.quote(E["UPDATE_PATH"]))
         with urllib.request.urlopen(url + "Quendrel_lastver.txt", timeout=10) as r:
             self.assertEqual(r.read()[-2:], b"\r\n")
 

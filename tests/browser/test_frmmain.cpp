@@ -26,7 +26,7 @@ using platform::MsgIcon;
 
 namespace {
 
-const QString kHome = QStringLiteral("/tmp/orvel-env/ftp/home/as_files/");
+const QString kHome = QString::fromUtf8(testenv::ftp::kHome) + QStringLiteral("/as_files/");
 const QString kOk = QStringLiteral("파일다운로드가 완료되었습니다.");
 const QString kFail = QStringLiteral("파일다운로드가 실패하였습니다.");
 const QString kNotFound = QStringLiteral("FTP서버에 저장된 파일을 찾을 수 없습니다.");
@@ -75,7 +75,7 @@ class Window : public ::testing::Test {
 protected:
     void SetUp() override {
         setTz("UTC-9");
-        FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), 21);
+        FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kMain.port);
     }
     void TearDown() override {
         FrmMain::SetFtpServerForTests(QString(), 0);
@@ -159,14 +159,14 @@ TEST_F(Window, ListsTheFolderInTheServersOrderWithLocalTimes) {
 
 TEST_F(Window, EmptyFolderAndDroppedIdleSession) {
     ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), 2123);
+    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kEmpty.port);
     {
         FrmMain w;
         w.Show();
         EXPECT_EQ(w.List1->count(), 0);
     }
     // The server drops the session after 2 s of silence; the refresh still lists.
-    FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), 2122);
+    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kIdle.port);
     FrmMain w;
     w.Show();
     const int n = w.List1->count();
@@ -179,11 +179,11 @@ TEST_F(Window, EmptyFolderAndDroppedIdleSession) {
 
 TEST_F(Window, FailedSessionEndsTheProgramAfterCreatingTheFolder) {
     QDir(localDir()).removeRecursively();
-    for (int port : {2999 /* closed */, 0}) {
+    for (int port : {testenv::kClosedPort, 0}) {
         ScriptedMsgBoxes boxes;
         InterceptEnd end;
-        if (port) FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), port);
-        else FrmMain::SetFtpServerForTests(QStringLiteral("no-such-host.invalid"), 21);
+        if (port) FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), port);
+        else FrmMain::SetFtpServerForTests(QStringLiteral("no-such-host.invalid"), testenv::ftp::kMain.port);
         FrmMain w;
         try {
             w.Show();
@@ -272,7 +272,7 @@ TEST_F(Transfers, WhatCannotBeDownloadedLeavesTheFolderAlone) {
 
 TEST_F(Transfers, CutTransferKeepsTheOldCopy) {
     ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), 2124);
+    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kCut.port);
     FrmMain w;
     w.Show();
     const QString local = localDir() + QStringLiteral("/report.zip");
@@ -288,7 +288,7 @@ TEST_F(Transfers, CutTransferKeepsTheOldCopy) {
 
 TEST_F(Transfers, HostileNamesNeverLeaveTheLocalFolder) {
     ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), 2126);
+    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kEvil.port);
     FrmMain w;
     w.Show();
     const QString parent = QCoreApplication::applicationDirPath();
@@ -368,7 +368,7 @@ namespace {
 
 TEST_F(Transfers, GarbageListingShowsOnlyWhatParses) {
     ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QStringLiteral("127.0.0.1"), 2125);
+    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kGarbage.port);
     FrmMain w;
     w.Show();
     EXPECT_TRUE(boxes.shown().empty());

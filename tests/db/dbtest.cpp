@@ -11,15 +11,15 @@
 
 namespace dbtest {
 
-const QString kUser = QStringLiteral("qx_inhouse");
-const QString kPassword = QStringLiteral("rwex4830");
-const QString kRetryUser = QStringLiteral("velmora2716");
-const QString kRetryPassword = QStringLiteral("velmora-pw");
+const QString kUser = QString::fromUtf8(testenv::db::kUser);
+const QString kPassword = QString::fromUtf8(testenv::db::kPassword);
+const QString kRetryUser = QString::fromUtf8(testenv::db::kRetryUser);
+const QString kRetryPassword = QString::fromUtf8(testenv::db::kRetryPassword);
 
 bool Connect(cMySQL& c, int port, const QString& user, const QString& password, const QString& charset,
              bool noErrMsg) {
-    return c.real_connect(testsupport::Env::dbHost(), user, password, QStringLiteral("qx_inhouse"), port,
-                          QString(), 0, noErrMsg, charset);
+    return c.real_connect(testsupport::Env::dbHost(), user, password, QString::fromUtf8(testenv::db::kName),
+                          port, QString(), 0, noErrMsg, charset);
 }
 
 QString Lpid(const QString& section, const QString& user) {

@@ -16,7 +16,7 @@ extern const QString kPassword;
 extern const QString kRetryUser;  // the user whose deadlocks are retried
 extern const QString kRetryPassword;
 
-// real_connect over TCP to the main (or the old, port 3307) server.
+// real_connect over TCP to the main (or the old) server.
 bool Connect(cMySQL& c, int port, const QString& user = kUser, const QString& password = kPassword,
              const QString& charset = QString(), bool noErrMsg = false);
 

@@ -17,17 +17,18 @@ using namespace inet;
 
 namespace {
 
-const QString kHome = QStringLiteral("/tmp/orvel-env/ftp/home/");
+const QString kHome = QString::fromUtf8(testenv::ftp::kHome) + QLatin1Char('/');
 const QString kDir = QStringLiteral("as_files/");
-constexpr int kMain = 21, kPeer = 2121, kIdle = 2122, kEmpty = 2123, kCut = 2124, kSilent = 2127;
+constexpr int kMain = testenv::ftp::kMain.port, kPeer = testenv::ftp::kPeer.port, kIdle = testenv::ftp::kIdle.port,
+              kEmpty = testenv::ftp::kEmpty.port, kCut = testenv::ftp::kCut.port, kSilent = testenv::ftp::kSilentPort;
 
 struct Session {
     HInternet root = InternetOpenA(QStringLiteral("ORVEL"), INTERNET_OPEN_TYPE_DIRECT, QString(), QString(),
                                    INTERNET_FLAG_NO_CACHE_WRITE);
     HInternet conn;
-    explicit Session(int port, const QString& host = QStringLiteral("127.0.0.1"),
-                     const QString& pass = QStringLiteral("Kd38-47.2Wm")) {
-        const QString user = port == kPeer ? QStringLiteral("anonymous") : QStringLiteral("qxasftp");
+    explicit Session(int port, const QString& host = QString::fromUtf8(testenv::kHost),
+                     const QString& pass = QString::fromUtf8(testenv::ftp::kPassword)) {
+        const QString user = QString::fromUtf8(port == kPeer ? testenv::ftp::kPeer.user : testenv::ftp::kUser);
         conn = InternetConnectA(root.get(), host, port, user, port == kPeer ? QString() : pass,
                                 INTERNET_SERVICE_FTP, 0, 0);
     }
@@ -89,7 +90,7 @@ protected:
 
 TEST_F(InetFtp, LoginNeedsAReachableServerAndTheRightAccount) {
     EXPECT_TRUE(Session(kMain).conn);
-    EXPECT_FALSE(Session(kMain, QStringLiteral("127.0.0.1"), QStringLiteral("wrong")).conn);
+    EXPECT_FALSE(Session(kMain, QString::fromUtf8(testenv::kHost), QStringLiteral("wrong")).conn);
     EXPECT_FALSE(Session(testsupport::Env::closedPort()).conn);
     EXPECT_FALSE(Session(kMain, QStringLiteral("no-such-host.invalid")).conn);
 

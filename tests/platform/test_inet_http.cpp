@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 
 #include "platform/inet.h"
+#include "testendpoints.h"
 #include "tests/platform/test_inet_fakehttp.h"
 
 using namespace inet;
@@ -93,7 +94,8 @@ TEST(InetHttp, ServerThatNeverAnswersIsGivenUp) {
     SetLimits(l);
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(InternetOpenUrlA(openRoot(INTERNET_OPEN_TYPE_DIRECT).get(), QStringLiteral("http://127.0.0.1:8089/x"),
+    const QString silent = QStringLiteral("http://%1:%2/x").arg(testenv::kHost).arg(testenv::http::kSilentPort);
+    EXPECT_FALSE(InternetOpenUrlA(openRoot(INTERNET_OPEN_TYPE_DIRECT).get(), silent,
                                   QString(), 0, INTERNET_FLAG_RELOAD, 0));
     EXPECT_LT(t.elapsed(), 8000);
     SetLimits(saved);

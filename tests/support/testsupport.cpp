@@ -1,7 +1,6 @@
 #include "testsupport.h"
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <stdexcept>
 
 namespace testsupport {
@@ -33,38 +32,23 @@ InterceptEnd::InterceptEnd() {
 }
 InterceptEnd::~InterceptEnd() { platform::setEndProgramHook({}); }
 
-namespace {
-QString envOr(const char* name, const QString& def) {
-    const QString v = QProcessEnvironment::systemEnvironment().value(QString::fromLatin1(name));
-    return v.isEmpty() ? def : v;
-}
-}  // namespace
-
-QString Env::dbHost() { return envOr("ORVEL_TEST_DB_HOST", QStringLiteral("127.0.0.1")); }
-int Env::dbPort() { return envOr("ORVEL_TEST_DB_PORT", QStringLiteral("3306")).toInt(); }
-int Env::dbOldPort() { return envOr("ORVEL_TEST_DB_OLD_PORT", QStringLiteral("3307")).toInt(); }
-QString Env::dbSocket() {
-    return envOr("ORVEL_TEST_DB_SOCKET", QStringLiteral("/tmp/orvel-env/mariadb/mysqld.sock"));
-}
+QString Env::dbHost() { return QString::fromUtf8(testenv::kHost); }
+int Env::dbPort() { return testenv::db::kMain.port; }
+int Env::dbOldPort() { return testenv::db::kOld.port; }
+QString Env::dbSocket() { return QString::fromUtf8(testenv::db::kMain.socket); }
 QString Env::dbRootSocket() { return dbSocket(); }
-QString Env::generalLog() {
-    return envOr("ORVEL_TEST_DB_GENERAL_LOG", QStringLiteral("/tmp/orvel-env/mariadb/general.log"));
-}
-QString Env::generalLogOld() {
-    return envOr("ORVEL_TEST_DB_OLD_GENERAL_LOG",
-                 QStringLiteral("/tmp/orvel-env/mariadb-old/general.log"));
-}
-int Env::closedPort() { return 3399; }
+QString Env::generalLog() { return QString::fromUtf8(testenv::db::kMain.generalLog); }
+QString Env::generalLogOld() { return QString::fromUtf8(testenv::db::kOld.generalLog); }
+int Env::closedPort() { return testenv::kClosedPort; }
 
 std::vector<QString> RootSql(const QString& sql, int port) {
-    QString sock = Env::dbSocket();
-    if (port == Env::dbOldPort())
-        sock = envOr("ORVEL_TEST_DB_OLD_SOCKET", QStringLiteral("/tmp/orvel-env/mariadb-old/mysqld.sock"));
+    const auto& server = port == Env::dbOldPort() ? testenv::db::kOld : testenv::db::kMain;
+    const QString sock = QString::fromUtf8(server.socket);
     QProcess p;
     p.start(QStringLiteral("mariadb"),
             {QStringLiteral("--protocol=socket"), QStringLiteral("-S"), sock, QStringLiteral("-uroot"),
              QStringLiteral("--batch"), QStringLiteral("--skip-column-names"),
-             QStringLiteral("--default-character-set=utf8mb4"), QStringLiteral("qx_inhouse"),
+             QStringLiteral("--default-character-set=utf8mb4"), QString::fromUtf8(testenv::db::kName),
              QStringLiteral("-e"), sql});
     if (!p.waitForFinished(60000) || p.exitCode() != 0)
         throw std::runtime_error("root sql failed: " + sql.toStdString() + ": " +

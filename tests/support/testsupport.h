@@ -8,6 +8,7 @@
 
 #include "platform/msgbox.h"
 #include "platform/terminate.h"
+#include "testendpoints.h"
 
 namespace testsupport {
 
@@ -42,11 +43,11 @@ public:
     ~InterceptEnd();
 };
 
-// The test environment (scripts/env). Values may be overridden by the
-// environment variables the test script exports.
+// The test environment (scripts/env) as QStrings; the values are those of
+// testenv:: (testendpoints.h, generated from scripts/lib/endpoints.conf).
 struct Env {
-    static QString dbHost();       // 127.0.0.1
-    static int dbPort();           // 3306
+    static QString dbHost();
+    static int dbPort();
     static int dbOldPort();        // server that reports a "5." version
     static QString dbSocket();     // local socket of the main server
     static QString dbRootSocket(); // same, for administrative statements

@@ -29,8 +29,8 @@ namespace L = modAutoUpdateV1_Launcher;
 
 namespace {
 
-const QString kUpdateDir = QStringLiteral("/tmp/orvel-env/http/download/자동업데이트_v1/");
-const QString kHttpLog = QStringLiteral("/tmp/orvel-env/logs/http.log");
+const QString kUpdateDir = QString::fromUtf8(testenv::http::kUpdateDir);
+const QString kHttpLog = QString::fromUtf8(testenv::http::kLog);
 const QString kChecker = QStringLiteral(ORVEL_CHECKER_PATH);
 const QString kReplacer = QStringLiteral(ORVEL_REPLACER_PATH);
 

@@ -16,8 +16,8 @@ using update::ReadUrlText;
 
 namespace {
 
-const QString kUpdateDir = QStringLiteral("/tmp/orvel-env/http/download/자동업데이트_v1/");
-const QString kUpdateUrl = QStringLiteral("http://127.0.0.1/download/자동업데이트_v1/");
+const QString kUpdateDir = QString::fromUtf8(testenv::http::kUpdateDir);
+const QString kUpdateUrl = QString::fromUtf8(testenv::http::kUpdateUrl);
 
 // The tests talk to their own servers, never through a proxy of the machine.
 const bool kProxiesOff = [] {
@@ -57,7 +57,7 @@ struct Resource {
 
 // A local folder of the test's own.
 struct Folder {
-    QString path = QStringLiteral("/tmp/orvel-env/") + unique(QStringLiteral("dir"));
+    QString path = QString::fromUtf8(testenv::kEnvDir) + QLatin1Char('/') + unique(QStringLiteral("dir"));
     Folder() { QDir().mkpath(path); }
     ~Folder() { QDir(path).removeRecursively(); }
     QString file(const QString& n) const { return path + QLatin1Char('/') + n; }
@@ -87,7 +87,7 @@ TEST(WebFetch, ReadUrlTextGivesTheFirstTwentyBytesAsText) {
     const QString page = ReadUrlText(url);
     EXPECT_EQ(page.size(), 20);
     EXPECT_TRUE(page.startsWith(QStringLiteral("<!DOCTYPE"))) << page.toStdString();
-    url = QStringLiteral("http://127.0.0.1:%1/v.txt").arg(testsupport::Env::closedPort());
+    url = QStringLiteral("http://%1:%2/v.txt").arg(testenv::kHost).arg(testenv::kClosedPort);
     EXPECT_EQ(ReadUrlText(url), QString());
     url = QStringLiteral("http://no-such-host.invalid/v.txt");
     EXPECT_EQ(ReadUrlText(url), QString());
@@ -127,7 +127,7 @@ TEST(WebFetch, FailedDownloadLeavesTheOldFileAndNoTemporaryFile) {
     testinet::FakeHttp peer({"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(40000, 'p')});
     for (QString url : {kUpdateUrl + QStringLiteral("no_such_program.bin"),
                         QStringLiteral("http://127.0.0.1:%1/cut.bin").arg(peer.port()),
-                        QStringLiteral("http://127.0.0.1:%1/x.bin").arg(testsupport::Env::closedPort())}) {
+                        QStringLiteral("http://%1:%2/x.bin").arg(testenv::kHost).arg(testenv::kClosedPort)}) {
         EXPECT_FALSE(DownloadUrlToFile(url, target)) << url.toStdString();
         EXPECT_EQ(contentOf(target), QByteArray("the working program"));
         EXPECT_EQ(dir.entries(), QStringList{QStringLiteral("checker.bin")});
