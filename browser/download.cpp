@@ -4,6 +4,7 @@
 #include <QSaveFile>
 #include <cerrno>
 
+#include "browser/listing.h"
 #include "platform/errors.h"
 #include "platform/msgbox.h"
 
@@ -52,8 +53,11 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
         return false;
     }
 
-    inet::HInternet file = inet::FtpOpenFileA(hConnect, remotePath, inet::GENERIC_READ,
-                                              inet::FTP_TRANSFER_TYPE_BINARY, 0);
+    // The server's own bytes for the name, whatever the text shows.
+    const QByteArray remoteBytes = RemotePathBytes(hConnect, remotePath);
+    inet::HInternet file = remoteBytes.isEmpty() ? nullptr
+                                                 : inet::FtpOpenFileRaw(hConnect, remoteBytes, inet::GENERIC_READ,
+                                                                        inet::FTP_TRANSFER_TYPE_BINARY, 0);
     if (!file) {
         exclamation(QStringLiteral("FTP서버에 저장된 파일을 찾을 수 없습니다."));
         return false;

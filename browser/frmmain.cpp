@@ -287,7 +287,7 @@ void FrmMain::cmdDelete_Click() {
         return;
     }
     setWindowTitle(Caption() + QStringLiteral("[") + name + QStringLiteral("] 삭제 중..."));
-    if (hConnect && inet::FtpDeleteFileA(hConnect.get(), RemoteFolder + name)) {
+    if (hConnect && browser::DeleteRemoteFile(hConnect.get(), RemoteFolder + name)) {
         modMain::ShowMsg(QStringLiteral("파일이 삭제되었습니다."), QStringLiteral("확인"));
         cmdOK_Click();
     } else {

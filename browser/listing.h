@@ -1,5 +1,7 @@
 #pragma once
-// The remote listing as list lines, each with the entry's full name.
+// The remote listing as list lines, each with the entry's full name, and the
+// server's own bytes for the names of the last listing.
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
@@ -8,13 +10,25 @@
 namespace browser {
 
 struct ListLine {
-    QString text;  // the line the user sees
-    QString name;  // the entry's full name, for download and deletion
+    QString text;        // the line the user sees
+    QString name;        // the entry's full name as text, for download and deletion
+    QByteArray rawName;  // the name's bytes as the server sent them
 };
 
 // Lists `remoteFolder` on the connection, in the server's order. An empty
 // folder and a failed listing both give no lines. `groupSep` is the
-// locale's thousands separator.
+// locale's thousands separator. Remembers the server's bytes of every name
+// for RemotePathBytes.
 std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep);
+
+// The bytes that name `remotePath` (a listed folder followed by a name as
+// the list shows it) on the server: the listed bytes when the last listing
+// on this connection held the name, else the text as the connection spells
+// it. Empty when the path cannot be named: its text cannot be spelt, or two
+// listed entries show the same text (neither is guessed at).
+QByteArray RemotePathBytes(inet::Handle* hConnect, const QString& remotePath);
+
+// Deletes the file `remotePath` names (see RemotePathBytes) on the server.
+bool DeleteRemoteFile(inet::Handle* hConnect, const QString& remotePath);
 
 }  // namespace browser

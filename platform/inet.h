@@ -101,6 +101,9 @@ HInternet FtpOpenFileA(Handle* hConnect, const QString& fileName, quint32 access
                        quintptr context);
 HInternet FtpOpenFileRaw(Handle* hConnect, const QByteArray& remotePath, quint32 access, quint32 flags,
                          quintptr context);
+// The bytes a text path goes to the server as on this connection; empty when
+// it cannot be sent (a character the server's encoding lacks, a line break).
+QByteArray FtpPathBytes(Handle* hConnect, const QString& path);
 // Size of an open file: the low 32 bits, the high ones in *high.
 // INVALID_FILE_SIZE (with *high also all ones) when the server did not say.
 quint32 FtpGetFileSize(Handle* hFile, quint32* high);

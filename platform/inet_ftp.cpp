@@ -400,6 +400,11 @@ HInternet FtpOpenFileRaw(Handle* hConnect, const QByteArray& remotePath, quint32
     return file;
 }
 
+QByteArray FtpPathBytes(Handle* hConnect, const QString& path) {
+    auto* conn = dynamic_cast<FtpConnection*>(hConnect);
+    return conn && conn->session ? wirePath(*conn->session, path) : QByteArray();
+}
+
 HInternet FtpOpenFileA(Handle* hConnect, const QString& fileName, quint32 access, quint32 flags,
                        quintptr context) {
     FtpConnection* conn = connectionOf(hConnect);

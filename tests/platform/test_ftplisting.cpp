@@ -60,6 +60,16 @@ TEST(FtpListing, DosLines) {
     EXPECT_EQ(Parsed("01-02-2024  17:30              1,024 grouped.bin").size, 1024);
 }
 
+TEST(FtpListing, NamesKeepTheServersBytes) {
+    // "견적 목록.txt" in code page 949, and a lead byte without its second byte.
+    for (const QByteArray& name :
+         {QByteArray("\xb0\xdf\xc0\xfb \xb8\xf1\xb7\xcf.txt"), QByteArray("\xb0\xdf\xc0.txt")}) {
+        EXPECT_EQ(Parsed("02-02-24  04:10AM                  777 " + name).rawName, name);
+        EXPECT_EQ(Parsed("-rw-r--r-- 1 u g 777 Feb  2  2024 " + name).rawName, name);
+        EXPECT_EQ(Parsed("lrwxrwxrwx 1 u g 7 Feb  2  2024 " + name + " -> x").rawName, name);
+    }
+}
+
 TEST(FtpListing, MlsdFacts) {
     FtpEntry e;
     ASSERT_TRUE(ParseMlsdLine("Type=File;Size=12;Modify=20240307000530.250; a; b.txt", e));

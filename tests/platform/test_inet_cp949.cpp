@@ -1,0 +1,150 @@
+// The browser's listing, download and deletion against the older FTP peers
+// that hold their names in code page 949 (no UTF8 feature, no MLSD; LIST in
+// the DOS or the unix form).
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "browser/download.h"
+#include "browser/listing.h"
+#include "testsupport.h"
+
+using namespace testsupport;
+
+namespace {
+
+const QString kDir = QStringLiteral("as_files/");
+const QString kBlankName = QStringLiteral("견적 목록.txt");
+// B0 DF C0 ".txt": "견", then a lead byte without its second byte.
+const QString kOddName = QStringLiteral("견\uFFFD.txt");
+
+struct Peer {
+    const testenv::FtpPeer* server;
+    // Lines as the window shows them (local time UTC+9).
+    std::vector<QString> lines;
+};
+
+const Peer kPeers[] = {
+    {&testenv::ftp::kDos949,
+     {QStringLiteral("견적 목록.txt 2024-02-02 13시 10분         1 Kb"),
+      QStringLiteral("견적서_2024.xlsx 2024-02-01 10시 30분         1 Kb"),
+      QStringLiteral("견\uFFFD.txt 2024-02-03 14시 20분         0 Kb"),
+      // 12:05AM, 12:00PM and 11:59PM of the DOS form.
+      QStringLiteral("report.zip 2024-03-07 09시 05분    12,056 Kb"),
+      QStringLiteral("big5g.iso 2024-03-01 21시 00분 5,242,880 Kb"),
+      QStringLiteral("utc2359.txt 2024-03-08 08시 59분         0 Kb")}},
+    {&testenv::ftp::kUnix949,
+     {QStringLiteral("견적 목록.txt 2024-02-02 09시 00분         1 Kb"),
+      QStringLiteral("견적서_2024.xlsx 2024-02-01 09시 00분         1 Kb"),
+      QStringLiteral("견\uFFFD.txt 2024-02-03 09시 00분         0 Kb"),
+      QStringLiteral("with blank.txt 2024-01-15 09시 00분         0 Kb")}},
+};
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The peer's sample digest of a file, from its manifest.
+QByteArray manifestSha(const QByteArray& name) {
+    QFile f(QString::fromUtf8(testenv::ftp::kCp949Manifest));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.endsWith("  " + name)) return line.left(line.indexOf(' '));
+    return {};
+}
+
+// A file of the test's own in the peer's folder. On disk names are UTF-8,
+// with a byte that is not code page 949 kept as itself.
+struct PeerFile {
+    std::filesystem::path path;
+    PeerFile(const Peer& peer, const std::string& diskName)
+        : path(std::filesystem::path(peer.server->home) / "as_files" / diskName) {
+        std::ofstream(path) << "to be deleted";
+    }
+    ~PeerFile() { std::filesystem::remove(path); }
+    bool exists() const { return std::filesystem::exists(path); }
+};
+
+// A session as the window opens it.
+struct Session {
+    inet::HInternet root = inet::InternetOpenA(QStringLiteral("ORVEL"), inet::INTERNET_OPEN_TYPE_DIRECT, QString(),
+                                               QString(), inet::INTERNET_FLAG_NO_CACHE_WRITE);
+    inet::HInternet conn;
+    explicit Session(const testenv::FtpPeer& p)
+        : conn(inet::InternetConnectA(root.get(), QString::fromUtf8(testenv::kHost), p.port,
+                                      QString::fromUtf8(p.user), QString::fromUtf8(p.password),
+                                      inet::INTERNET_SERVICE_FTP, 0, 0)) {}
+    // The window's lines by name.
+    std::map<QString, QString> list() {
+        std::map<QString, QString> out;
+        for (const browser::ListLine& l : browser::ReadListLines(conn.get(), kDir, QLatin1Char(',')))
+            out[l.name] = l.text;
+        return out;
+    }
+};
+
+class Cp949Peer : public ::testing::TestWithParam<Peer> {
+protected:
+    void SetUp() override {
+        qputenv("TZ", "UTC-9");
+        ::tzset();
+    }
+    void TearDown() override {
+        qputenv("TZ", "UTC");
+        ::tzset();
+    }
+};
+
+}  // namespace
+
+TEST_P(Cp949Peer, ListShowsTheNamesAsText) {
+    Session s(*GetParam().server);
+    ASSERT_TRUE(s.conn);
+    std::vector<QString> shown;
+    for (const auto& [name, line] : s.list()) shown.push_back(line);
+    for (const QString& line : GetParam().lines)
+        EXPECT_NE(std::find(shown.begin(), shown.end(), line), shown.end()) << line.toStdString();
+    EXPECT_EQ(shown.size(), 12u);
+}
+
+TEST_P(Cp949Peer, DownloadsAndDeletesByTheServersBytes) {
+    ScriptedMsgBoxes boxes;
+    Session s(*GetParam().server);
+    ASSERT_TRUE(s.list().count(kOddName));
+    // Downloads arrive under their text names with the server's bytes.
+    QTemporaryDir local;
+    for (const QString& name : {kBlankName, kOddName})
+        EXPECT_TRUE(browser::FileDownLoad(s.conn.get(), kDir + name, local.path(), QString())) << name.toStdString();
+    EXPECT_EQ(QCryptographicHash::hash(contentOf(local.filePath(kBlankName)), QCryptographicHash::Sha256).toHex(),
+              manifestSha(kBlankName.toUtf8()));
+    EXPECT_EQ(contentOf(local.filePath(kOddName)), QByteArray("odd-bytes-name\r\n"));
+    EXPECT_TRUE(boxes.shown().empty());
+
+    // Deletions name the file by its bytes, whether or not they decode; two
+    // names that show the same text are not guessed between.
+    const std::string pid = std::to_string(QCoreApplication::applicationPid());
+    const QString p = QString::number(QCoreApplication::applicationPid());
+    PeerFile blank(GetParam(), "삭제 시험 " + pid + ".txt");
+    PeerFile odd(GetParam(), "견\xc0." + pid + ".txt");
+    PeerFile twinA(GetParam(), "쌍\xc0." + pid + ".txt"), twinB(GetParam(), "쌍\xc1." + pid + ".txt");
+    const QString blankName = QStringLiteral("삭제 시험 %1.txt").arg(p), oddName = QStringLiteral("견\uFFFD.%1.txt").arg(p),
+                  twinName = QStringLiteral("쌍\uFFFD.%1.txt").arg(p);
+    const auto listed = s.list();
+    for (const QString& name : {blankName, oddName, twinName}) ASSERT_TRUE(listed.count(name)) << name.toStdString();
+    EXPECT_TRUE(browser::DeleteRemoteFile(s.conn.get(), kDir + blankName));
+    EXPECT_TRUE(browser::DeleteRemoteFile(s.conn.get(), kDir + oddName));
+    EXPECT_FALSE(blank.exists());
+    EXPECT_FALSE(odd.exists());
+    EXPECT_FALSE(browser::DeleteRemoteFile(s.conn.get(), kDir + twinName));
+    EXPECT_TRUE(twinA.exists() && twinB.exists());
+}
+
+INSTANTIATE_TEST_SUITE_P(DosAndUnix, Cp949Peer, ::testing::ValuesIn(kPeers),
+                         [](const auto& info) { return info.index == 0 ? "Dos" : "Unix"; });
