@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QSaveFile>
 #include <cerrno>
+#include <fcntl.h>
 
 #include "browser/listing.h"
+#include "browser/offthread.h"
 #include "platform/errors.h"
 #include "platform/msgbox.h"
 
@@ -12,16 +14,103 @@ namespace browser {
 namespace {
 
 constexpr quint32 kBlock = 1024;
+// Whole blocks gather here and go to the file in one write.
+constexpr qsizetype kWriteChunk = 256 * 1024;
+// What has been written is handed to the disk every so many bytes, so that
+// the copy does not pile up in memory waiting for the final flush.
+constexpr qint64 kWriteBehind = qint64{8} << 20;
 
 void exclamation(const QString& text) {
     platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
 }
 
 // `systemError` is the system's code taken right after the failing call.
-void runtimeError(const QSaveFile& f, int systemError) {
-    const long number = platform::FileErrorNumber(f.error(), systemError);
+void runtimeError(QFileDevice::FileError fileError, int systemError) {
+    const long number = platform::FileErrorNumber(fileError, systemError);
     platform::ShowTrappedError(number, platform::ErrorDescription(number), QStringLiteral("FileDownLoad"),
                                QStringLiteral("FrmMain"));
+}
+
+// What the transfer came to; the window thread tells the user.
+struct Outcome {
+    enum class Kind { Done, NotFound, ReadFailed, LocalFailed } kind = Kind::Done;
+    QFileDevice::FileError fileError = QFileDevice::NoError;
+    int systemError = 0;
+};
+
+void startWriteback([[maybe_unused]] int fd, [[maybe_unused]] qint64 from, [[maybe_unused]] qint64 length) {
+#ifdef __linux__
+    if (fd >= 0) ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+// Copies the remote file into a temporary file that replaces `localPath`
+// only when every byte is there. Runs off the window thread: no widgets, no
+// message boxes.
+Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QString& localPath) {
+    using Kind = Outcome::Kind;
+    inet::HInternet file = remoteBytes.isEmpty() ? nullptr
+                                                 : inet::FtpOpenFileRaw(hConnect, remoteBytes, inet::GENERIC_READ,
+                                                                        inet::FTP_TRANSFER_TYPE_BINARY, 0);
+    if (!file) return {Kind::NotFound};
+    // An unknown size would pass an empty file off as the download.
+    const qint64 size = inet::FtpGetFileSize64(file.get());
+    if (size < 0) return {Kind::ReadFailed};
+
+    QSaveFile out(localPath);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        const int systemError = errno;
+        return {Kind::LocalFailed, out.error(), systemError};
+    }
+
+    // size div 1024 reads of 1024 bytes, then one read of the rest.
+    QByteArray chunk(kWriteChunk, Qt::Uninitialized);
+    qsizetype filled = 0;
+    qint64 written = 0;
+    qint64 handed = 0;  // written bytes already handed to the disk
+    int writeError = 0;
+    const auto flush = [&] {
+        if (filled == 0) return true;
+        if (out.write(chunk.constData(), filled) != filled) {
+            writeError = errno;  // before closing the transfer can change it
+            return false;
+        }
+        written += filled;
+        filled = 0;
+        if (written - handed >= kWriteBehind) {
+            startWriteback(out.handle(), handed, written - handed);
+            handed = written;
+        }
+        return true;
+    };
+    bool readOk = true;
+    bool writeOk = true;
+    for (qint64 left = size; left > 0 && readOk && writeOk;) {
+        const quint32 n = left >= kBlock ? kBlock : static_cast<quint32>(left);
+        if (filled + n > kWriteChunk && !(writeOk = flush())) break;
+        quint32 got = 0;
+        readOk = inet::InternetReadFile(file.get(), chunk.data() + filled, n, &got) && got == n;
+        filled += readOk ? n : 0;
+        left -= readOk ? n : 0;
+    }
+    if (readOk && writeOk) writeOk = flush();
+    inet::InternetCloseHandle(file);
+
+    if (!readOk) {
+        out.cancelWriting();
+        return {Kind::ReadFailed};
+    }
+    if (writeOk && !out.commit()) {
+        writeError = errno;
+        writeOk = false;
+    }
+    if (!writeOk) {
+        const Outcome failed{Kind::LocalFailed, out.error(), writeError};
+        out.cancelWriting();
+        return failed;
+    }
+    return {};
 }
 
 }  // namespace
@@ -55,71 +144,24 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
 
     // The server's own bytes for the name, whatever the text shows.
     const QByteArray remoteBytes = RemotePathBytes(hConnect, remotePath);
-    inet::HInternet file = remoteBytes.isEmpty() ? nullptr
-                                                 : inet::FtpOpenFileRaw(hConnect, remoteBytes, inet::GENERIC_READ,
-                                                                        inet::FTP_TRANSFER_TYPE_BINARY, 0);
-    if (!file) {
-        exclamation(QStringLiteral("FTP서버에 저장된 파일을 찾을 수 없습니다."));
-        return false;
+    const QString localPath = localFolder + QLatin1Char('/') + localName;
+    // The window keeps repainting while the bytes flow; the messages come
+    // after, from the window thread.
+    const Outcome outcome = RunOffUiThread([&] { return transfer(hConnect, remoteBytes, localPath); });
+    switch (outcome.kind) {
+        case Outcome::Kind::Done:
+            return true;
+        case Outcome::Kind::NotFound:
+            exclamation(QStringLiteral("FTP서버에 저장된 파일을 찾을 수 없습니다."));
+            return false;
+        case Outcome::Kind::ReadFailed:
+            exclamation(QStringLiteral("FTP파일 읽기에 실패했습니다."));
+            return false;
+        case Outcome::Kind::LocalFailed:
+            runtimeError(outcome.fileError, outcome.systemError);
+            return false;
     }
-    const qint64 size = inet::FtpGetFileSize64(file.get());
-    if (size < 0) {
-        // An unknown size would pass an empty file off as the download.
-        exclamation(QStringLiteral("FTP파일 읽기에 실패했습니다."));
-        inet::InternetCloseHandle(file);
-        return false;
-    }
-
-    QSaveFile out(localFolder + QLatin1Char('/') + localName);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly)) {
-        runtimeError(out, errno);
-        inet::InternetCloseHandle(file);
-        return false;
-    }
-
-    QByteArray buffer(kBlock, '\0');
-    const qint64 blocks = size / kBlock;
-    const quint32 rest = static_cast<quint32>(size % kBlock);
-    bool readOk = true;
-    bool writeOk = true;
-    int writeError = 0;
-    auto writeBlock = [&](quint32 n) {
-        if (out.write(buffer.constData(), n) == n) return true;
-        writeError = errno;  // before closing the transfer can change it
-        return false;
-    };
-    auto readBlock = [&](quint32 n) {
-        quint32 got = 0;
-        if (!inet::InternetReadFile(file.get(), buffer.data(), n, &got) || got != n) return false;
-        return true;
-    };
-    for (qint64 i = 0; i < blocks && readOk && writeOk; ++i) {
-        readOk = readBlock(kBlock);
-        if (readOk) writeOk = writeBlock(kBlock);
-    }
-    if (readOk && writeOk && rest > 0) {
-        buffer.resize(rest);
-        readOk = readBlock(rest);
-        if (readOk) writeOk = writeBlock(rest);
-    }
-    inet::InternetCloseHandle(file);
-
-    if (!readOk) {
-        exclamation(QStringLiteral("FTP파일 읽기에 실패했습니다."));
-        out.cancelWriting();
-        return false;
-    }
-    if (writeOk && !out.commit()) {
-        writeError = errno;
-        writeOk = false;
-    }
-    if (!writeOk) {
-        runtimeError(out, writeError);
-        out.cancelWriting();
-        return false;
-    }
-    return true;
+    return false;
 }
 
 }  // namespace browser

@@ -2,7 +2,8 @@
 
 #include <QHash>
 
-#include "browser/koreanstring.h"
+#include "browser/lineformatter.h"
+#include "browser/offthread.h"
 
 namespace browser {
 
@@ -23,27 +24,31 @@ LastListing& lastListing() {
 }  // namespace
 
 std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep) {
-    std::vector<ListLine> lines;
     LastListing& last = lastListing();
     last.connection = hConnect;
     last.paths.clear();
-    inet::FindData fd;
-    inet::HInternet find = inet::FtpFindFirstFileA(hConnect, remoteFolder, fd,
-                                                   inet::INTERNET_FLAG_RELOAD | inet::INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!find) return lines;
     const QByteArray folderBytes = inet::FtpPathBytes(hConnect, remoteFolder);
-    do {
-        // A name ends at its first NUL; an entry without a name is left out.
-        QString name = fd.cFileName;
-        const qsizetype nul = name.indexOf(QChar(u'\0'));
-        if (nul >= 0) name.truncate(nul);
-        if (name.isEmpty()) continue;
-        const QString path = remoteFolder + name;
-        last.paths.insert(path, last.paths.contains(path) ? QByteArray() : folderBytes + fd.rawName);
-        lines.push_back({listline::FormatListLine(name, fd.ftLastWriteTime, fd.nFileSize, groupSep), name, fd.rawName});
-    } while (inet::InternetFindNextFileA(find.get(), fd));
-    inet::InternetCloseHandle(find);
-    return lines;
+    // Off the window thread, each line made as soon as its entry is in: the
+    // lines are ready when the listing's last byte is.
+    return RunOffUiThread([&] {
+        std::vector<ListLine> lines;
+        listline::LineFormatter format(groupSep);
+        const bool whole = inet::FtpListFolder(hConnect, remoteFolder, [&](const inet::FindData& fd) {
+            // A name ends at its first NUL; an entry without a name is left out.
+            QString name = fd.cFileName;
+            const qsizetype nul = name.indexOf(QChar(u'\0'));
+            if (nul >= 0) name.truncate(nul);
+            if (name.isEmpty()) return;
+            const QString path = remoteFolder + name;
+            last.paths.insert(path, last.paths.contains(path) ? QByteArray() : folderBytes + fd.rawName);
+            lines.push_back({format.Format(name, fd.ftLastWriteTime, fd.nFileSize), name, fd.rawName});
+        });
+        if (!whole) {
+            lines.clear();
+            last.paths.clear();
+        }
+        return lines;
+    });
 }
 
 QByteArray RemotePathBytes(inet::Handle* hConnect, const QString& remotePath) {
