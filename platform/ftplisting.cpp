@@ -1,40 +1,72 @@
 #include "platform/ftplisting.h"
 
-#include <QList>
+#include <QByteArrayView>
 #include <array>
 #include <cstring>
+#include <limits>
 
 namespace {
 
-bool AllDigits(const QByteArray& s) {
+// The parsers look at the line through views: no field is copied, and only
+// the name is kept.
+using View = QByteArrayView;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool AllDigits(View s) {
     if (s.isEmpty()) return false;
     for (char c : s)
-        if (c < '0' || c > '9') return false;
+        if (!IsDigit(c)) return false;
     return true;
+}
+
+// The value of a run of digits (checked by the caller); 0 when it does not
+// fit in an int, which no date or time part accepts.
+int Number(View s) {
+    qint64 v = 0;
+    for (char c : s) {
+        v = v * 10 + (c - '0');
+        if (v > std::numeric_limits<int>::max()) return 0;
+    }
+    return static_cast<int>(v);
 }
 
 // A non-negative decimal that fits in 64 bits; DOS listings may group the
 // digits with commas.
-bool ReadSize(QByteArray s, qint64& out) {
-    s.replace(',', QByteArray());
-    if (!AllDigits(s) || s.size() > 18) return false;
-    out = s.toLongLong();
+bool ReadSize(View s, qint64& out) {
+    qint64 v = 0;
+    int digits = 0;
+    for (char c : s) {
+        if (c == ',') continue;
+        if (!IsDigit(c) || ++digits > 18) return false;
+        v = v * 10 + (c - '0');
+    }
+    if (digits == 0) return false;
+    out = v;
     return true;
 }
 
-int MonthOf(const QByteArray& m) {
+bool SameLetters(View s, const char* lower) {
+    const qsizetype n = static_cast<qsizetype>(std::strlen(lower));
+    if (s.size() != n) return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = s[i];
+        if ((c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) != lower[i]) return false;
+    }
+    return true;
+}
+
+int MonthOf(View m) {
     static const std::array<const char*, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
                                                       "jul", "aug", "sep", "oct", "nov", "dec"};
-    const QByteArray l = m.toLower();
     for (size_t i = 0; i < names.size(); ++i)
-        if (l == names[i]) return static_cast<int>(i) + 1;
+        if (SameLetters(m, names[i])) return static_cast<int>(i) + 1;
     return 0;
 }
 
 // Splits `n` blank-separated fields off the start of `line`; returns the
 // position just after the last one, or -1 when there are fewer.
-qsizetype Fields(const QByteArray& line, int n, QList<QByteArray>& out) {
-    out.clear();
+qsizetype Fields(View line, int n, View* out) {
     qsizetype i = 0;
     const qsizetype len = line.size();
     for (int k = 0; k < n; ++k) {
@@ -42,7 +74,7 @@ qsizetype Fields(const QByteArray& line, int n, QList<QByteArray>& out) {
         if (i >= len) return -1;
         const qsizetype start = i;
         while (i < len && line[i] != ' ' && line[i] != '\t') ++i;
-        out.push_back(line.mid(start, i - start));
+        out[k] = line.sliced(start, i - start);
     }
     return i;
 }
@@ -56,7 +88,7 @@ QDateTime Utc(int y, int mo, int d, int h, int mi, int s = 0) {
 
 // "-rw-r--r--", "drwxr-sr-x+", "lrwxrwxrwx": a kind we list and nine
 // permission letters (an ACL or context mark may follow).
-bool IsUnixMode(const QByteArray& f) {
+bool IsUnixMode(View f) {
     if (f.size() < 10 || !std::strchr("-dl", f[0])) return false;
     for (int i = 1; i < 10; ++i)
         if (!std::strchr("-rwxsStTlL", f[i])) return false;
@@ -64,12 +96,14 @@ bool IsUnixMode(const QByteArray& f) {
 }
 
 // "HH:MM" with two-digit parts as ls prints them.
-bool ReadClock(const QByteArray& s, int& h, int& m) {
-    const QList<QByteArray> hm = s.split(':');
-    if (hm.size() != 2 || !AllDigits(hm[0]) || !AllDigits(hm[1]) || hm[0].size() > 2 || hm[1].size() != 2)
-        return false;
-    h = hm[0].toInt();
-    m = hm[1].toInt();
+bool ReadClock(View s, int& h, int& m) {
+    const qsizetype colon = s.indexOf(':');
+    if (colon < 0) return false;
+    const View hh = s.first(colon);
+    const View mm = s.sliced(colon + 1);
+    if (!AllDigits(hh) || !AllDigits(mm) || hh.size() > 2 || mm.size() != 2) return false;
+    h = Number(hh);
+    m = Number(mm);
     return h < 24 && m < 60;
 }
 
@@ -81,43 +115,46 @@ bool ParseMlsdLine(const QByteArray& line, FtpEntry& out, NameDecoder decode) {
     // facts, one blank, the name (which may itself hold blanks).
     const qsizetype sp = line.indexOf(' ');
     if (sp <= 0) return false;
-    const QByteArray facts = line.left(sp);
+    const View facts = View(line).first(sp);
     if (!facts.contains('=')) return false;
     FtpEntry e;
     e.rawName = line.mid(sp + 1);
     if (e.rawName.isEmpty()) return false;
     e.name = decode(e.rawName);
-    QByteArray type;
+    View type;
     bool haveSize = false;
-    for (const QByteArray& f : facts.split(';')) {
+    for (qsizetype at = 0; at <= facts.size();) {
+        qsizetype semi = facts.indexOf(';', at);
+        if (semi < 0) semi = facts.size();
+        const View f = facts.sliced(at, semi - at);
+        at = semi + 1;
         const qsizetype eq = f.indexOf('=');
         if (eq <= 0) continue;
-        const QByteArray key = f.left(eq).toLower();
-        const QByteArray val = f.mid(eq + 1);
-        if (key == "type") {
-            type = val.toLower();
-        } else if (key == "size" || (key == "sizd" && !haveSize)) {
+        const View key = f.first(eq);
+        const View val = f.sliced(eq + 1);
+        if (SameLetters(key, "type")) {
+            type = val;
+        } else if (SameLetters(key, "size") || (SameLetters(key, "sizd") && !haveSize)) {
             qint64 v = 0;
             if (ReadSize(val, v)) {
                 e.size = v;
-                haveSize = haveSize || key == "size";
+                haveSize = haveSize || SameLetters(key, "size");
             }
-        } else if (key == "modify") {
+        } else if (SameLetters(key, "modify")) {
             // YYYYMMDDHHMMSS, maybe with fractions of a second, always UTC.
-            const QByteArray t = val.left(14);
-            if (t.size() == 14 && AllDigits(t) && (val.size() == 14 || val[14] == '.'))
-                e.mtimeUtc = Utc(t.mid(0, 4).toInt(), t.mid(4, 2).toInt(), t.mid(6, 2).toInt(),
-                                 t.mid(8, 2).toInt(), t.mid(10, 2).toInt(), t.mid(12, 2).toInt());
+            if (val.size() >= 14 && AllDigits(val.first(14)) && (val.size() == 14 || val[14] == '.'))
+                e.mtimeUtc = Utc(Number(val.sliced(0, 4)), Number(val.sliced(4, 2)), Number(val.sliced(6, 2)),
+                                 Number(val.sliced(8, 2)), Number(val.sliced(10, 2)), Number(val.sliced(12, 2)));
         }
     }
-    if (type == "cdir" || type == "pdir") return false;
-    e.isDir = type == "dir";
+    if (SameLetters(type, "cdir") || SameLetters(type, "pdir")) return false;
+    e.isDir = SameLetters(type, "dir");
     out = std::move(e);
     return true;
 }
 
 bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry& out, NameDecoder decode) {
-    QList<QByteArray> f;
+    View f[8];
     // mode links owner group size month day time|year name; some servers
     // leave out the group column.
     qsizetype pos = Fields(line, 8, f);
@@ -131,8 +168,8 @@ bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry
     qint64 size = 0;
     if (!ReadSize(f[at], size) || f[at].contains(',')) return false;
     const int month = MonthOf(f[at + 1]);
-    const int day = f[at + 2].toInt();
-    const QByteArray& yt = f[at + 3];
+    const int day = Number(f[at + 2]);
+    const View yt = f[at + 3];
     QDateTime when;
     int h = 0, m = 0;
     if (ReadClock(yt, h, m)) {
@@ -145,7 +182,7 @@ bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry
             if (c.isValid() && c <= limit) when = c;
         }
     } else if (yt.size() == 4 && AllDigits(yt)) {
-        when = Utc(yt.toInt(), month, day, 0, 0);
+        when = Utc(Number(yt), month, day, 0, 0);
     }
     if (!when.isValid()) return false;
     // Exactly one blank separates the time from the name; every byte after
@@ -162,17 +199,21 @@ bool ParseUnixListLine(const QByteArray& line, const QDateTime& nowUtc, FtpEntry
 }
 
 bool ParseDosListLine(const QByteArray& line, FtpEntry& out, NameDecoder decode) {
-    QList<QByteArray> f;
+    View f[3];
     const qsizetype pos = Fields(line, 3, f);
     if (pos < 0) return false;
-    const QList<QByteArray> d = f[0].split('-');
-    if (d.size() != 3 || !AllDigits(d[0]) || !AllDigits(d[1]) || !AllDigits(d[2])) return false;
+    // MM-DD-YY or MM-DD-YYYY
+    const qsizetype dash1 = f[0].indexOf('-');
+    const qsizetype dash2 = dash1 < 0 ? -1 : f[0].indexOf('-', dash1 + 1);
+    if (dash2 < 0 || f[0].indexOf('-', dash2 + 1) >= 0) return false;
+    const View d[3] = {f[0].first(dash1), f[0].sliced(dash1 + 1, dash2 - dash1 - 1), f[0].sliced(dash2 + 1)};
+    if (!AllDigits(d[0]) || !AllDigits(d[1]) || !AllDigits(d[2])) return false;
     if (d[0].size() > 2 || d[1].size() > 2 || (d[2].size() != 2 && d[2].size() != 4)) return false;
-    int year = d[2].toInt();
+    int year = Number(d[2]);
     if (d[2].size() == 2) year += year >= 70 ? 1900 : 2000;
-    QByteArray t = f[1].toUpper();
-    const bool pm = t.endsWith("PM");
-    const bool am = t.endsWith("AM");
+    View t = f[1];
+    const bool pm = t.size() >= 2 && SameLetters(t.last(2), "pm");
+    const bool am = t.size() >= 2 && SameLetters(t.last(2), "am");
     if (pm || am) t.chop(2);
     int hour = 0, minute = 0;
     if (!ReadClock(t, hour, minute)) return false;
@@ -181,9 +222,9 @@ bool ParseDosListLine(const QByteArray& line, FtpEntry& out, NameDecoder decode)
         hour = hour % 12 + (pm ? 12 : 0);
     }
     FtpEntry e;
-    e.mtimeUtc = Utc(year, d[0].toInt(), d[1].toInt(), hour, minute);
+    e.mtimeUtc = Utc(year, Number(d[0]), Number(d[1]), hour, minute);
     if (!e.mtimeUtc.isValid()) return false;
-    if (f[2].toUpper() == "<DIR>") {
+    if (SameLetters(f[2], "<dir>")) {
         e.isDir = true;
     } else if (!ReadSize(f[2], e.size)) {
         return false;
