@@ -2,6 +2,9 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <malloc.h>
+#include <sys/resource.h>
+
 #include <atomic>
 #include <thread>
 
@@ -246,4 +249,44 @@ TEST(Query, RealQuerySendsLengthBytesAndRaises) {
     EXPECT_EQ(raised(QStringLiteral("SELECT 1"), 9), 5);  // past the end of the statement
     EXPECT_EQ(raised(QStringLiteral("SELECT 1"), -1), 5);
     EXPECT_TRUE(boxes.shown().empty());
+}
+
+// Rows that the client library holds but that do not fit a second time as
+// text: the address space is limited to a little more than the library
+// needs, so copying them runs out of memory.
+TEST(Query, MemoryFailureWhileCopyingIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves the address space for itself";
+#endif
+    // Large blocks come from their own mappings and go back when freed, so
+    // the process size says how much room is really left.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    auto processSize = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly)) return rlim_t(0);
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmSize:")) return rlim_t(line.mid(7).trimmed().split(' ').at(0).toULongLong()) * 1024;
+        return rlim_t(0);
+    };
+    testsupport::ScriptedMsgBoxes boxes;
+    cMySQL c;
+    ASSERT_TRUE(Connect(c, Env::dbPort()));
+    const QString sql = QStringLiteral("SELECT REPEAT('x', 4000000) AS big FROM deadlock_t");  // 20 rows, 80 MB
+    ASSERT_TRUE(c.query(sql));  // fits without a limit, and leaves the library's buffers grown
+    c.query(QStringLiteral("SELECT 1"));
+
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &before), 0);
+    const rlim_t size = processSize();
+    ASSERT_GT(size, 0u);
+    rlimit tight = before;
+    tight.rlim_cur = size + rlim_t(100) * 1024 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    const RecordsetPtr rs = c.query(sql);
+    setrlimit(RLIMIT_AS, &before);
+
+    EXPECT_FALSE(rs);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("Error 7 (Out of memory") + kSuffix + sql);
+    EXPECT_TRUE(c.query(QStringLiteral("SELECT 1")));  // the connection goes on
 }
