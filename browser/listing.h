@@ -3,9 +3,12 @@
 // server's own bytes for the names of the last listing.
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <vector>
 
 #include "platform/inet.h"
+
+class QListWidgetItem;
 
 namespace browser {
 
@@ -20,6 +23,11 @@ struct ListLine {
 // locale's thousands separator. Remembers the server's bytes of every name
 // for RemotePathBytes.
 std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep);
+// The same listing as items for the window's list box (text: the line;
+// Qt::UserRole: the full name), made off the window thread while the listing
+// arrives, for the window to add in one batch.
+std::vector<std::unique_ptr<QListWidgetItem>> ReadListItems(inet::Handle* hConnect, const QString& remoteFolder,
+                                                            QChar groupSep);
 
 // The bytes that name `remotePath` (a listed folder followed by a name as
 // the list shows it) on the server: the listed bytes when the last listing
