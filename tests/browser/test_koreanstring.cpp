@@ -5,7 +5,6 @@
 
 #include "browser/koreanstring.h"
 #include "browser/lineformatter.h"
-#include "platform/errors.h"
 #include "testsupport.h"
 
 namespace {
@@ -46,8 +45,6 @@ TEST(CKoreanString, LPadAlignsByColumns) {
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text,
               QStringLiteral("Error 5 (Invalid procedure call or argument) in procedure LPad of Class Module CKoreanString"));
-    EXPECT_EQ(boxes.shown()[0].title, platform::AppTitle());
-    EXPECT_EQ(boxes.shown()[0].icon, platform::MsgIcon::None);
 }
 
 TEST(ListLine, SizeInKilobytes) {

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -261,13 +262,6 @@ TEST(Query, MemoryFailureWhileCopyingIsReported) {
     // Large blocks come from their own mappings and go back when freed, so
     // the process size says how much room is really left.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    auto processSize = [] {
-        QFile status(QStringLiteral("/proc/self/status"));
-        if (!status.open(QIODevice::ReadOnly)) return rlim_t(0);
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("VmSize:")) return rlim_t(line.mid(7).trimmed().split(' ').at(0).toULongLong()) * 1024;
-        return rlim_t(0);
-    };
     testsupport::ScriptedMsgBoxes boxes;
     cMySQL c;
     ASSERT_TRUE(Connect(c, Env::dbPort()));
@@ -275,12 +269,13 @@ TEST(Query, MemoryFailureWhileCopyingIsReported) {
     ASSERT_TRUE(c.query(sql));  // fits without a limit, and leaves the library's buffers grown
     c.query(QStringLiteral("SELECT 1"));
 
+    QFile statm(QStringLiteral("/proc/self/statm"));  // first the size in pages
+    ASSERT_TRUE(statm.open(QIODevice::ReadOnly));
+    const rlim_t size = statm.readAll().split(' ').at(0).toULongLong() * rlim_t(sysconf(_SC_PAGESIZE));
     rlimit before{};
     ASSERT_EQ(getrlimit(RLIMIT_AS, &before), 0);
-    const rlim_t size = processSize();
-    ASSERT_GT(size, 0u);
     rlimit tight = before;
-    tight.rlim_cur = size + rlim_t(100) * 1024 * 1024;
+    tight.rlim_cur = size + (rlim_t(100) << 20);
     ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
     const RecordsetPtr rs = c.query(sql);
     setrlimit(RLIMIT_AS, &before);
