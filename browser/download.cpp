@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QSaveFile>
 #include <cerrno>
-#include <fcntl.h>
 
 #include "browser/listing.h"
 #include "browser/offthread.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/msgbox.h"
 
 namespace browser {
@@ -37,12 +37,6 @@ struct Outcome {
     QFileDevice::FileError fileError = QFileDevice::NoError;
     int systemError = 0;
 };
-
-void startWriteback([[maybe_unused]] int fd, [[maybe_unused]] qint64 from, [[maybe_unused]] qint64 length) {
-#ifdef __linux__
-    if (fd >= 0) ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
-#endif
-}
 
 // Copies the remote file into a temporary file that replaces `localPath`
 // only when every byte is there. Runs off the window thread: no widgets, no
@@ -79,7 +73,7 @@ Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QS
         written += filled;
         filled = 0;
         if (written - handed >= kWriteBehind) {
-            startWriteback(out.handle(), handed, written - handed);
+            platform::StartWriteBehind(out.handle(), handed, written - handed);
             handed = written;
         }
         return true;

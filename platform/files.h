@@ -31,6 +31,12 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
+// Starts writing `length` bytes from `offset` of an open file (its handle,
+// as QFileDevice::handle gives it) to the disk without waiting for them, so
+// that a long copy does not pile up in memory until the final flush. Only a
+// hint: does nothing where the system offers no such call.
+void StartWriteBehind(int handle, qint64 offset, qint64 length);
+
 // Adds the run permission wherever reading is allowed. On failure `error`
 // (when given) receives the system's reason.
 bool MakeRunnable(const QString& path, QString* error = nullptr);

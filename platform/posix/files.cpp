@@ -110,6 +110,13 @@ void WholeFile::discard() {
     ::unlink(d_->temp.constData());
 }
 
+void StartWriteBehind([[maybe_unused]] int handle, [[maybe_unused]] qint64 offset,
+                      [[maybe_unused]] qint64 length) {
+#ifdef __linux__
+    if (handle >= 0) ::sync_file_range(handle, offset, length, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool MakeRunnable(const QString& path, QString* error) {
     const QByteArray p = QFile::encodeName(path);
     struct stat st {};
