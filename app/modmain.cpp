@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "app/shell.h"
 #include "db/cmysql.h"
 #include "platform/errors.h"
 #include "platform/msgbox.h"
+#include "platform/session.h"
 #include "platform/singleinstance.h"
 #include "platform/terminate.h"
 #include "login/frmlogin.h"
@@ -16,17 +16,17 @@ namespace modMain {
 
 using platform::ExitCode;
 
-bool CheckStartupDB() {
+bool CheckStartupDB(const ConnectionSettings& settings) {
     QString v;
     std::unique_ptr<cMySQL> conn;
     try {
         conn = std::make_unique<cMySQL>();
-        if (ConnectInhouse(*conn)) {
+        if (ConnectInhouse(*conn, settings)) {
             const QString sql = QStringLiteral("SELECT svalue FROM config") +
                                 QStringLiteral(" WHERE skey = 'sys1'");
             RecordsetPtr rs = conn->query(sql, false);
             if (conn->affected_rows() > 0 && rs) v = rs->Fields(QStringLiteral("svalue")).Value();
-            modMain::CloseRecordset(rs);
+            CloseRecordset(rs);
         }
     } catch (const platform::Error&) {
         // Every cause ends in the same message below.
@@ -41,7 +41,7 @@ bool CheckStartupDB() {
     return false;
 }
 
-bool Main() {
+bool Main(const modOrvelDBConsts::Endpoints& endpoints) {
     if (platform::PrevInstance()) {
         platform::MsgBox(QStringLiteral("프로그램이 이미 실행중 입니다."), platform::MsgButtons::Ok,
                          platform::MsgIcon::None, platform::AppTitle());
@@ -53,12 +53,12 @@ bool Main() {
     bool skip = false;
     modAutoUpdateV1_Launcher::RunAutoUpdate(skip);
 
-    if (!CheckStartupDB()) platform::EndProgramNow(ExitCode::StartupDbFailed);
+    if (!CheckStartupDB(endpoints.db)) platform::EndProgramNow(ExitCode::StartupDbFailed);
 
     gAppTitle = platform::AppTitle();
 
     {
-        frmLogin login;
+        frmLogin login(nullptr, endpoints);
         login.exec();
         if (!login.LoginSucceeded) platform::EndProgramNow(ExitCode::LoginNotSucceeded);
         login.Form_Unload();

@@ -12,12 +12,12 @@
 #include <QPushButton>
 #include <QShortcut>
 
-#include "app/shell.h"
 #include "browser/download.h"
 #include "browser/listing.h"
 #include "buildconfig.h"
 #include "platform/errors.h"
 #include "platform/msgbox.h"
+#include "platform/session.h"
 #include "platform/terminate.h"
 
 namespace {

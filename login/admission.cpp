@@ -2,9 +2,7 @@
 
 #include <memory>
 
-#include "app/shell.h"
 #include "db/cmysql.h"
-#include "platform/adapters.h"
 #include "platform/errors.h"
 #include "platform/msgbox.h"
 #include "platform/terminate.h"
@@ -15,12 +13,12 @@ namespace {
 const QString kModule = QStringLiteral("modOrvelDBConsts");
 }
 
-QString GetMyMacAddress() {
+QString GetMyMacAddress(const platform::AdapterSource& adapters) {
     QString result;
     try {
         const QString moniker = QStringLiteral("winmgmts:\\\\") + QStringLiteral(".") +
                                 QStringLiteral("\\root\\cimv2");
-        const auto wmi = platform::WmiNamespace::GetObject(moniker);
+        const auto wmi = platform::WmiNamespace::GetObject(moniker, adapters);
         const auto adapters = wmi.ExecQuery(
             QStringLiteral("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True"));
         for (const auto& a : adapters) {
@@ -38,13 +36,13 @@ QString GetMyMacAddress() {
     return result;
 }
 
-QString GetAllowMyPC() {
+QString GetAllowMyPC(const Endpoints& from) {
     QString result;
     std::unique_ptr<cMySQL> conn;
     try {
-        const QString mac = GetMyMacAddress();
+        const QString mac = GetMyMacAddress(from.adapters);
         conn = std::make_unique<cMySQL>();
-        if (modMain::ConnectInhouse(*conn)) {
+        if (modMain::ConnectInhouse(*conn, from.db)) {
             // The address comes from the adapter, never from the user, and
             // holds only hex digits; it goes in as it is.
             const QString sql = QStringLiteral("SELECT user_id FROM user_mac") +
@@ -52,7 +50,7 @@ QString GetAllowMyPC() {
                                 QStringLiteral(" AND block = 0");
             RecordsetPtr rs = conn->query(sql, false);
             if (conn->affected_rows() > 0 && rs) result = rs->Fields(QStringLiteral("user_id")).Value();
-            modMain::CloseRecordset(rs);
+            CloseRecordset(rs);
         }
         conn->free_result();
         conn.reset();
@@ -62,11 +60,11 @@ QString GetAllowMyPC() {
     return result;
 }
 
-QString AdmitWorkstation() {
-    const QString uid = GetAllowMyPC();
+QString AdmitWorkstation(const Endpoints& from) {
+    const QString uid = GetAllowMyPC(from);
     if (uid.isEmpty()) {
         platform::MsgBox(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") +
-                             QStringLiteral("\r\n") + QStringLiteral("MAC: ") + GetMyMacAddress(),
+                             QStringLiteral("\r\n") + QStringLiteral("MAC: ") + GetMyMacAddress(from.adapters),
                          platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
         platform::EndProgramNow(platform::ExitCode::WorkstationRefused);
     }

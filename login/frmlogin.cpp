@@ -10,8 +10,8 @@
 #include <QStyle>
 #include <QTimer>
 
-#include "app/shell.h"
 #include "db/cmysql.h"
+#include "db/inhouse.h"
 #include "login/admission.h"
 #include "platform/msgbox.h"
 #include "platform/sendkeys.h"
@@ -26,7 +26,8 @@ const QString kIsSave = QStringLiteral("issave_passwd");
 const QString kPasswd = QStringLiteral("passwd");
 }  // namespace
 
-frmLogin::frmLogin(QWidget* parent) : QDialog(parent) {
+frmLogin::frmLogin(QWidget* parent, modOrvelDBConsts::Endpoints endpoints)
+    : QDialog(parent), m_endpoints(std::move(endpoints)) {
     setWindowTitle(QStringLiteral("로그인"));
     setWindowIcon(style()->standardIcon(QStyle::SP_DialogYesButton));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -121,12 +122,12 @@ void frmLogin::Form_Activate() {
     if (!m_bFirstActivate) return;
     m_bFirstActivate = false;
 
-    const QString uid = modOrvelDBConsts::AdmitWorkstation();  // ends the program when refused
+    const QString uid = modOrvelDBConsts::AdmitWorkstation(m_endpoints);  // ends the program when refused
     txtUserName->setText(uid);
     txtUserName->setEnabled(false);
 
     m_db = std::make_unique<cMySQL>();
-    if (!modMain::ConnectInhouse(*m_db)) {
+    if (!modMain::ConnectInhouse(*m_db, m_endpoints.db)) {
         hide();
         done(QDialog::Rejected);
         return;
@@ -167,7 +168,7 @@ void frmLogin::cmdOK_Click() {
         hide();
         done(LoginSucceeded ? QDialog::Accepted : QDialog::Rejected);
     }
-    modMain::CloseRecordset(rs);
+    CloseRecordset(rs);
 }
 
 void frmLogin::cmdCancel_Click() {

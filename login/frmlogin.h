@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "db/recordset.h"
+#include "login/admission.h"
 
 class QLineEdit;
 class QPushButton;
@@ -15,7 +16,9 @@ class cMySQL;
 class frmLogin : public QDialog {
     Q_OBJECT
 public:
-    explicit frmLogin(QWidget* parent = nullptr);
+    // `endpoints`: where the admission and the sign-in connect (the
+    // program's own by default).
+    explicit frmLogin(QWidget* parent = nullptr, modOrvelDBConsts::Endpoints endpoints = {});
     ~frmLogin() override;
 
     bool LoginSucceeded = false;
@@ -60,6 +63,7 @@ private:
     void txtPassword_LostFocus();
     int RunQuery(RecordsetPtr& rs, const QString& sql);
 
+    modOrvelDBConsts::Endpoints m_endpoints;
     std::unique_ptr<cMySQL> m_db;
     bool m_bPwdChanged = false;
     bool m_bFirstActivate = false;

@@ -3,19 +3,13 @@
 #include "platform/errors.h"
 
 namespace platform {
-namespace {
-AdapterSource& sourceSlot() {
-    static AdapterSource s;
-    return s;
-}
-}  // namespace
 
-void setAdapterSourceForTests(AdapterSource source) { sourceSlot() = std::move(source); }
-
-WmiNamespace WmiNamespace::GetObject(const QString& moniker) {
+WmiNamespace WmiNamespace::GetObject(const QString& moniker, AdapterSource source) {
     if (moniker.compare(QStringLiteral("winmgmts:\\\\.\\root\\cimv2"), Qt::CaseInsensitive) != 0)
         throw Error(-2147217394, QStringLiteral("SWbemLocator"), QStringLiteral("Invalid namespace"));
-    return WmiNamespace{};
+    WmiNamespace ns;
+    ns.source_ = source ? std::move(source) : AdapterSource(SystemAdapters);
+    return ns;
 }
 
 std::vector<NetworkAdapterConfiguration> WmiNamespace::ExecQuery(const QString& wql) const {
@@ -23,7 +17,7 @@ std::vector<NetworkAdapterConfiguration> WmiNamespace::ExecQuery(const QString& 
             QStringLiteral("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True"),
             Qt::CaseInsensitive) != 0)
         throw Error(-2147217385, QStringLiteral("SWbemServices"), QStringLiteral("Invalid query"));
-    const auto all = sourceSlot() ? sourceSlot()() : SystemAdapters();
+    const auto all = source_();
     std::vector<NetworkAdapterConfiguration> enabled;
     for (const auto& a : all)
         if (a.IPEnabled) enabled.push_back(a);

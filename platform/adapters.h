@@ -17,20 +17,23 @@ struct NetworkAdapterConfiguration {
     std::optional<QString> MACAddress;
 };
 
+// Every adapter of this machine in the order the system gives them
+// (posix/, win/). Raises platform::Error when the system cannot list them.
+std::vector<NetworkAdapterConfiguration> SystemAdapters();
+
+// Where the query finds the adapters: the machine's own, or a fixed list (or
+// a source that raises) given by a test.
+using AdapterSource = std::function<std::vector<NetworkAdapterConfiguration>()>;
+
 class WmiNamespace {
 public:
     // Raises platform::Error for a moniker other than the local root\cimv2.
-    static WmiNamespace GetObject(const QString& moniker);
+    static WmiNamespace GetObject(const QString& moniker, AdapterSource source = SystemAdapters);
     // Runs the one query this program asks; other statements raise.
     std::vector<NetworkAdapterConfiguration> ExecQuery(const QString& wql) const;
+
+private:
+    AdapterSource source_;
 };
-
-// Every adapter of this machine in the order the system gives them.
-std::vector<NetworkAdapterConfiguration> SystemAdapters();
-
-// Tests replace the machine's adapters with a fixed list (or a source that
-// raises); an empty function restores the real machine.
-using AdapterSource = std::function<std::vector<NetworkAdapterConfiguration>()>;
-void setAdapterSourceForTests(AdapterSource source);
 
 }  // namespace platform

@@ -9,11 +9,11 @@
 #include <QTimer>
 
 #include "app/modmain.h"
-#include "app/shell.h"
-#include "login/dbconsts.h"
+#include "db/inhouse.h"
 #include "login/frmlogin.h"
 #include "platform/adapters.h"
 #include "platform/errors.h"
+#include "platform/session.h"
 #include "platform/settingsstore.h"
 #include "testsupport.h"
 
@@ -35,13 +35,12 @@ class Startup : public ::testing::Test {
 protected:
     void SetUp() override {
         QStandardPaths::setTestModeEnabled(true);
-        modOrvelDBConsts::SetDBHostAddrForTests(QString());
-        platform::setAdapterSourceForTests([] {
+        endpoints.adapters = [] {
             platform::NetworkAdapterConfiguration a;
             a.IPEnabled = true;
             a.MACAddress = QStringLiteral("02:AA:00:00:00:01");
             return std::vector<platform::NetworkAdapterConfiguration>{a};
-        });
+        };
         RootSql(QStringLiteral("DELETE FROM user_mac WHERE mac_addr='02AA00000001'"));
         RootSql(QStringLiteral("INSERT INTO user_mac VALUES ('02AA00000001', 'demo', 0)"));
         platform::SaveSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(),
@@ -51,10 +50,9 @@ protected:
     }
     void TearDown() override {
         setSwitchRows({QStringLiteral("1")});
-        modOrvelDBConsts::SetDBHostAddrForTests(QString());
-        platform::setAdapterSourceForTests({});
         RootSql(QStringLiteral("DELETE FROM user_mac WHERE mac_addr='02AA00000001'"));
     }
+    modOrvelDBConsts::Endpoints endpoints;
 };
 
 TEST_F(Startup, OnlyTheExactTextOneSwitchesOn) {
@@ -89,11 +87,11 @@ TEST_F(Startup, OnlyTheExactTextOneSwitchesOn) {
 
 TEST_F(Startup, UnreachableServerShowsBothMessagesAndEndsBeforeTheLogin) {
     // Nothing listens on 127.0.0.2:3306 (the servers bind 127.0.0.1 only).
-    modOrvelDBConsts::SetDBHostAddrForTests(QStringLiteral("127.0.0.2"));
+    endpoints.db.host = QStringLiteral("127.0.0.2");
     ScriptedMsgBoxes boxes;
     InterceptEnd end;
     try {
-        modMain::Main();
+        modMain::Main(endpoints);
         FAIL() << "Main went on";
     } catch (const ProgramEnded& e) {
         EXPECT_EQ(e.code, ExitCode::StartupDbFailed);
@@ -109,7 +107,7 @@ TEST_F(Startup, SwitchedOffEndsTheProgram) {
     setSwitchRows({QStringLiteral("0")});
     ScriptedMsgBoxes boxes;
     InterceptEnd end;
-    EXPECT_THROW(modMain::Main(), ProgramEnded);
+    EXPECT_THROW(modMain::Main(endpoints), ProgramEnded);
     ASSERT_EQ(boxes.texts(), std::vector<QString>{kNotFound});
 }
 
@@ -122,7 +120,7 @@ TEST_F(Startup, RememberedPasswordRunsTheWholeRoad) {
     ScriptedMsgBoxes boxes;
     InterceptEnd end;
     modMain::gAppTitle.clear();
-    EXPECT_NO_THROW(modMain::Main());
+    EXPECT_NO_THROW(modMain::Main(endpoints));
     EXPECT_TRUE(boxes.shown().empty());
     EXPECT_EQ(modMain::gAppTitle, platform::AppTitle());
     EXPECT_EQ(modMain::gUserID, QStringLiteral("demo"));
@@ -141,7 +139,7 @@ TEST_F(Startup, CancelledLoginEndsWithoutAMessage) {
     };
     QTimer::singleShot(20, press);
     try {
-        modMain::Main();
+        modMain::Main(endpoints);
         FAIL() << "Main went on";
     } catch (const ProgramEnded& e) {
         EXPECT_EQ(e.code, ExitCode::LoginNotSucceeded);
@@ -172,12 +170,12 @@ TEST(Shell, ShowMsgTitleAndFocusAndRecordsetHelpers) {
     EXPECT_NO_THROW(modMain::ShowMsg(QStringLiteral("셋째")));
 
     RecordsetPtr none;
-    EXPECT_NO_THROW(modMain::CloseRecordset(none));
+    EXPECT_NO_THROW(CloseRecordset(none));
     auto rs = std::make_shared<Recordset>();
     rs->AppendField(QStringLiteral("id"), 10);
     rs->Open();
     rs->Close();
-    modMain::CloseRecordset(rs);  // already closed: only released
+    CloseRecordset(rs);  // already closed: only released
     EXPECT_FALSE(rs);
 }
 

@@ -10,13 +10,12 @@
 #include <QStandardPaths>
 #include <QTest>
 
-#include "app/shell.h"
 #include "db/cmysql.h"
 #include "login/admission.h"
-#include "login/dbconsts.h"
 #include "login/frmlogin.h"
 #include "platform/adapters.h"
 #include "platform/errors.h"
+#include "platform/session.h"
 #include "platform/settingsstore.h"
 #include "testsupport.h"
 
@@ -36,11 +35,19 @@ NetworkAdapterConfiguration adapter(std::optional<QString> mac, bool enabled = t
 }
 
 int g_adapterQueries = 0;
+platform::AdapterSource g_adapters;  // what the adapter query of `endpoints()` sees
 void useAdapters(std::vector<NetworkAdapterConfiguration> list) {
-    platform::setAdapterSourceForTests([list] {
+    g_adapters = [list] {
         ++g_adapterQueries;
         return list;
-    });
+    };
+}
+// The test database, and the adapters of the last useAdapters.
+modOrvelDBConsts::Endpoints endpoints(const QString& dbHost = QString()) {
+    modOrvelDBConsts::Endpoints e;
+    if (!dbHost.isEmpty()) e.db.host = dbHost;
+    e.adapters = [] { return g_adapters(); };
+    return e;
 }
 
 QString setting(const QString& key) {
@@ -67,10 +74,8 @@ protected:
     static void TearDownTestSuite() {
         RootSql(QStringLiteral("DELETE FROM user_mac WHERE mac_addr LIKE '02BB%'"));
         RootSql(QStringLiteral("DELETE FROM user WHERE id LIKE 't\\_%'"));
-        platform::setAdapterSourceForTests({});
     }
     void SetUp() override {
-        modOrvelDBConsts::SetDBHostAddrForTests(QString());
         store(QStringLiteral("issave_passwd"), QStringLiteral("0"));
         store(QStringLiteral("passwd"), QString());
         useAdapters({adapter(QStringLiteral("02:BB:00:00:00:01"))});
@@ -109,12 +114,12 @@ TEST_F(Login, AdmissionByAddress) {
         ScriptedMsgBoxes boxes;
         InterceptEnd end;
         if (!c.uid.isEmpty()) {
-            EXPECT_EQ(modOrvelDBConsts::AdmitWorkstation(), c.uid);
+            EXPECT_EQ(modOrvelDBConsts::AdmitWorkstation(endpoints()), c.uid);
             EXPECT_TRUE(boxes.shown().empty());
             continue;
         }
         try {
-            modOrvelDBConsts::AdmitWorkstation();
+            modOrvelDBConsts::AdmitWorkstation(endpoints());
             ADD_FAILURE() << "admitted " << c.shownMac.toStdString();
         } catch (const ProgramEnded& e) {
             EXPECT_EQ(e.code, platform::ExitCode::WorkstationRefused);
@@ -128,30 +133,27 @@ TEST_F(Login, AdmissionByAddress) {
 
 TEST_F(Login, AdmissionFailuresOfTheLookup) {
     // Database unreachable: the connection's own message, then the refusal.
-    modOrvelDBConsts::SetDBHostAddrForTests(QStringLiteral("127.0.0.2"));
     {
         ScriptedMsgBoxes boxes;
         InterceptEnd end;
-        EXPECT_THROW(modOrvelDBConsts::AdmitWorkstation(), ProgramEnded);
+        EXPECT_THROW(modOrvelDBConsts::AdmitWorkstation(endpoints(QStringLiteral("127.0.0.2"))), ProgramEnded);
         ASSERT_EQ(boxes.shown().size(), 2u);
         EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 2003 ")));
         EXPECT_EQ(boxes.shown()[1].text, kRefusal + QStringLiteral("02BB00000001"));
     }
-    modOrvelDBConsts::SetDBHostAddrForTests(QString());
     // The adapter query itself fails: its error twice, then the refusal.
-    platform::setAdapterSourceForTests([]() -> std::vector<NetworkAdapterConfiguration> {
+    g_adapters = []() -> std::vector<NetworkAdapterConfiguration> {
         throw platform::Error(-2147217405, QStringLiteral("SWbemServices"), QStringLiteral("Access denied"));
-    });
+    };
     ScriptedMsgBoxes boxes;
     InterceptEnd end;
-    EXPECT_THROW(modOrvelDBConsts::AdmitWorkstation(), ProgramEnded);
+    EXPECT_THROW(modOrvelDBConsts::AdmitWorkstation(endpoints()), ProgramEnded);
     const QString err = QStringLiteral(
         "Error -2147217405 (Access denied) in procedure GetMyMacAddress of Module modOrvelDBConsts");
     EXPECT_EQ(boxes.texts(), (std::vector<QString>{err, err, kRefusal}));
 }
 
 TEST_F(Login, RealMachineAdapterHasTheExpectedForm) {
-    platform::setAdapterSourceForTests({});
     ScriptedMsgBoxes boxes;
     const QString mac = modOrvelDBConsts::GetMyMacAddress();
     EXPECT_TRUE(boxes.shown().empty());
@@ -178,7 +180,7 @@ TEST_F(Login, PasswordsReachTheServerAsTyped) {
     for (const auto& c : cases) {
         setLeePassword(c.sqlLiteral);
         ScriptedMsgBoxes boxes;
-        frmLogin f;
+        frmLogin f(nullptr, endpoints());
         open(f);
         ASSERT_TRUE(f.connection());
         EXPECT_EQ(f.txtUserName->text(), QStringLiteral("t_lee"));
@@ -195,7 +197,7 @@ TEST_F(Login, PasswordsReachTheServerAsTyped) {
     for (const QString& evil : {QStringLiteral("' OR '1'='1"), QStringLiteral("\\' OR 1=1 -- "),
                                 QStringLiteral("') OR ('1'='1"), QStringLiteral("x') OR 1=1 -- ")}) {
         ScriptedMsgBoxes boxes;
-        frmLogin f;
+        frmLogin f(nullptr, endpoints());
         open(f);
         f.txtPassword->setText(evil);
         f.cmdOK->click();
@@ -209,7 +211,7 @@ TEST_F(Login, WrongPasswordAndHiddenUserLookAlike) {
                                   std::pair{QStringLiteral("02:BB:00:00:00:03"), QStringLiteral("pw-hidden")}}) {
         useAdapters({adapter(mac)});
         ScriptedMsgBoxes boxes;
-        frmLogin f;
+        frmLogin f(nullptr, endpoints());
         open(f);
         f.txtPassword->setText(pw);
         f.cmdOK->click();
@@ -230,7 +232,7 @@ TEST_F(Login, RememberedPassword) {
     store(QStringLiteral("passwd"), QStringLiteral("pw-kim"));
     {
         ScriptedMsgBoxes boxes;
-        frmLogin f;
+        frmLogin f(nullptr, endpoints());
         EXPECT_TRUE(f.chkpwdSave->isChecked());
         open(f);
         EXPECT_TRUE(f.LoginSucceeded);
@@ -241,7 +243,7 @@ TEST_F(Login, RememberedPassword) {
     store(QStringLiteral("passwd"), QStringLiteral("old-pw"));
     {
         ScriptedMsgBoxes boxes;
-        frmLogin f;
+        frmLogin f(nullptr, endpoints());
         open(f);
         EXPECT_FALSE(f.LoginSucceeded);
         EXPECT_EQ(boxes.texts(), std::vector<QString>{kWrong});
@@ -279,7 +281,7 @@ TEST_F(Login, RememberedPassword) {
 
 TEST_F(Login, ReactivationRunsTheAdmissionOnce) {
     ScriptedMsgBoxes boxes;
-    frmLogin f;
+    frmLogin f(nullptr, endpoints());
     g_adapterQueries = 0;
     open(f);
     cMySQL* first = f.connection();
@@ -306,7 +308,7 @@ TEST_F(Login, ReactivationRunsTheAdmissionOnce) {
 TEST_F(Login, CancelEscAndFrameEndTheSignInSilently) {
     for (int way = 0; way < 3; ++way) {
         ScriptedMsgBoxes boxes;
-        frmLogin f;
+        frmLogin f(nullptr, endpoints());
         open(f);
         const int tid = f.connection()->thread_id();
         if (way == 0) f.cmdCancel->click();
@@ -327,7 +329,7 @@ TEST_F(Login, CancelEscAndFrameEndTheSignInSilently) {
 
 TEST_F(Login, LayoutAndControls) {
     ScriptedMsgBoxes boxes;
-    frmLogin f;
+    frmLogin f(nullptr, endpoints());
     EXPECT_EQ(f.windowTitle(), QStringLiteral("로그인"));
     EXPECT_EQ(f.size(), QSize(295, 107));
     EXPECT_EQ(f.txtUserName->geometry(), QRect(75, 9, 155, 23));

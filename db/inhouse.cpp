@@ -1,32 +1,24 @@
-#include "app/shell.h"
+#include "db/inhouse.h"
 
+#include "buildconfig.h"
 #include "db/cmysql.h"
-#include "login/dbconsts.h"
 #include "platform/errors.h"
-#include "platform/msgbox.h"
+#include "platform/session.h"
+
+namespace modOrvelDBConsts {
+
+QString GetDBHostAddr() { return QString::fromUtf8(buildconfig::kDbHost); }
+
+}  // namespace modOrvelDBConsts
 
 namespace modMain {
 
-QString gAppTitle;
-QString gUserID;
-QString gUserName;
-
-bool ConnectInhouse(cMySQL& conn) {
-    return conn.real_connect(modOrvelDBConsts::GetDBHostAddr(),
-                             QString::fromLatin1(ConnectionSettings::user),
+bool ConnectInhouse(cMySQL& conn, const ConnectionSettings& settings) {
+    return conn.real_connect(settings.host, QString::fromLatin1(ConnectionSettings::user),
                              QString::fromLatin1(ConnectionSettings::passwd),
                              QString::fromLatin1(ConnectionSettings::db), ConnectionSettings::port,
                              QString(), 0, false, QString());
 }
-
-void ShowMsg(const QString& text, const QString& title) {
-    const auto giveFocusBack = platform::RememberFocus();
-    platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Information,
-                     title.isEmpty() ? gAppTitle : title);
-    giveFocusBack();
-}
-
-void CloseRecordset(RecordsetPtr& rs) { ::CloseRecordset(rs); }
 
 bool CheckLogin(const RecordsetPtr& rs) {
     try {
