@@ -21,15 +21,12 @@ bool ConnectInhouse(cMySQL& conn, const ConnectionSettings& settings) {
 }
 
 bool CheckLogin(const RecordsetPtr& rs) {
-    try {
-        if (!rs) throw platform::RuntimeError(platform::err::ObjectVariableNotSet);
-        gUserID = rs->Fields(QStringLiteral("id")).Value();
-        gUserName = rs->Fields(QStringLiteral("name")).Value();
-        return true;
-    } catch (const platform::Error& e) {
-        platform::ShowTrappedError(e, QStringLiteral("CheckLogin"), QStringLiteral("modMain"));
-        return false;
-    }
+    return platform::TrapErrors(QStringLiteral("CheckLogin"), QStringLiteral("modMain"), platform::ModuleKind::Module,
+                                [&] {
+                                    if (!rs) throw platform::RuntimeError(platform::err::ObjectVariableNotSet);
+                                    gUserID = rs->Fields(QStringLiteral("id")).Value();
+                                    gUserName = rs->Fields(QStringLiteral("name")).Value();
+                                });
 }
 
 }  // namespace modMain

@@ -15,7 +15,7 @@ const QString kModule = QStringLiteral("modOrvelDBConsts");
 
 QString GetMyMacAddress(const platform::AdapterSource& adapters) {
     QString result;
-    try {
+    const bool read = platform::TrapErrors(QStringLiteral("GetMyMacAddress"), kModule, platform::ModuleKind::Module, [&] {
         const QString moniker = QStringLiteral("winmgmts:\\\\") + QStringLiteral(".") +
                                 QStringLiteral("\\root\\cimv2");
         const auto wmi = platform::WmiNamespace::GetObject(moniker, adapters);
@@ -29,17 +29,14 @@ QString GetMyMacAddress(const platform::AdapterSource& adapters) {
             result = mac;
             break;
         }
-    } catch (const platform::Error& e) {
-        platform::ShowTrappedError(e, QStringLiteral("GetMyMacAddress"), kModule);
-        return QString();
-    }
-    return result;
+    });
+    return read ? result : QString();
 }
 
 QString GetAllowMyPC(const Endpoints& from) {
     QString result;
     std::unique_ptr<cMySQL> conn;
-    try {
+    platform::TrapErrors(QStringLiteral("GetAllowMyPC"), kModule, platform::ModuleKind::Module, [&] {
         const QString mac = GetMyMacAddress(from.adapters);
         conn = std::make_unique<cMySQL>();
         if (modMain::ConnectInhouse(*conn, from.db)) {
@@ -54,9 +51,7 @@ QString GetAllowMyPC(const Endpoints& from) {
         }
         conn->free_result();
         conn.reset();
-    } catch (const platform::Error& e) {
-        platform::ShowTrappedError(e, QStringLiteral("GetAllowMyPC"), kModule);
-    }
+    });
     return result;
 }
 
