@@ -388,8 +388,8 @@ TEST_F(Transfers, LocalFailuresLeaveNothingBehind) {
     writeFile(notDir, "a file, not a folder");
     EXPECT_FALSE(w.FileDownLoad(QStringLiteral("as_files/2048.bin"), notDir, QString()));
     ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error ")));
-    EXPECT_TRUE(boxes.shown()[0].text.endsWith(QStringLiteral(" in procedure FileDownLoad of Module FrmMain")));
+    EXPECT_EQ(boxes.shown()[0].text,
+              QStringLiteral("Error 75 (Path/File access error) in procedure FileDownLoad of Module FrmMain"));
 
     // A 1 MB file system receiving a 12 MB file.
     const QString small = tmp.path() + QStringLiteral("/full");
@@ -402,7 +402,7 @@ TEST_F(Transfers, LocalFailuresLeaveNothingBehind) {
     boxes.clear();
     EXPECT_FALSE(w.FileDownLoad(QStringLiteral("as_files/report.zip"), small, QString()));
     ASSERT_FALSE(boxes.shown().empty());
-    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 61 ")));
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("Error 61 (Disk full) in procedure FileDownLoad of Module FrmMain"));
     QFile old(small + QStringLiteral("/report.zip"));
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("old copy"));
