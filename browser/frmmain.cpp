@@ -1,15 +1,11 @@
 #include "browser/frmmain.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QFontDatabase>
-#include <QLabel>
-#include <QListWidget>
+#include <QFont>
 #include <QLocale>
-#include <QPushButton>
 #include <QShortcut>
 
 #include "browser/download.h"
@@ -19,31 +15,27 @@
 #include "platform/msgbox.h"
 #include "platform/session.h"
 #include "platform/terminate.h"
+#include "ui_frmmain.h"
 
 namespace {
 
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
+const QString kModule = QStringLiteral("FrmMain");
+constexpr auto kForm = platform::ModuleKind::Form;
+// The caption at rest; commands show their status after it.
+const QString kCaption = QStringLiteral("데이터 리스트");
 
-// The fixed-pitch Hangul face of the target systems, or one of the same kind.
-QString pickFamily(std::initializer_list<const char*> candidates) {
-    const QStringList families = QFontDatabase::families(QFontDatabase::Korean);
-    for (const char* c : candidates) {
-        const QString f = QString::fromUtf8(c);
-        if (families.contains(f, Qt::CaseInsensitive)) return f;
-    }
-    return QString();
-}
-
-QFont hangulFont(bool fixedPitch, int points, bool bold) {
-    const QString family = fixedPitch
-                               ? pickFamily({"굴림체", "GulimChe", "NanumGothicCoding", "나눔고딕코딩"})
-                               : pickFamily({"굴림", "Gulim", "NanumGothic", "나눔고딕"});
-    QFont f(family.isEmpty() ? QFont().family() : family, points);
-    if (fixedPitch) f.setStyleHint(QFont::Monospace);
-    f.setBold(bold);
-    return f;
+// frmmain.ui names the Hangul faces of the target systems; where they are
+// missing, the nearest installed faces of the same kind stand in.
+void substituteHangulFaces() {
+    static const bool done = [] {
+        QFont::insertSubstitutions(QStringLiteral("굴림체"),
+                                   {QStringLiteral("GulimChe"), QStringLiteral("NanumGothicCoding"),
+                                    QStringLiteral("나눔고딕코딩")});
+        QFont::insertSubstitutions(QStringLiteral("굴림"), {QStringLiteral("Gulim"), QStringLiteral("NanumGothic"),
+                                                            QStringLiteral("나눔고딕")});
+        return true;
+    }();
+    (void)done;
 }
 
 // The locale's thousands separator (a locale without one groups with ",").
@@ -52,89 +44,29 @@ QChar groupSeparator() {
     return sep.isEmpty() ? QLatin1Char(',') : sep.at(0);
 }
 
-QString& ftpHost() {
-    static QString h = QString::fromUtf8(buildconfig::kFtpHost);
-    return h;
-}
-int& ftpPort() {
-    static int p = 21;
-    return p;
-}
-
 }  // namespace
 
-void FrmMain::SetFtpServerForTests(const QString& host, int port) {
-    ftpHost() = host.isEmpty() ? QString::fromUtf8(buildconfig::kFtpHost) : host;
-    ftpPort() = port ? port : 21;
-}
-
-FrmMain::FrmMain(QWidget* parent) : QWidget(parent) {
-    setWindowTitle(Caption());
+FrmMain::FrmMain(FrmMainEndpoints endpoints, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::FrmMain>()), m_endpoints(std::move(endpoints)) {
+    if (m_endpoints.ftpHost.isEmpty()) m_endpoints.ftpHost = QString::fromUtf8(buildconfig::kFtpHost);
+    if (m_endpoints.localFolder.isEmpty())
+        m_endpoints.localFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/AS파일");
+    substituteHangulFaces();
+    ui->setupUi(this);
+    // A fixed single border: no maximize, no minimize, no resizing.
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(9330 / 15, 4875 / 15);
-
-    List1 = new QListWidget(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(twips(60, 60, 9195, 3900));
-    List1->setSelectionMode(QAbstractItemView::SingleSelection);
-    List1->setSortingEnabled(false);
-    List1->setUniformItemSizes(true);  // long listings lay out in one pass
-    List1->setFont(hangulFont(true, 12, false));
-
-    struct Hint {
-        int index;
-        const char* text;
-        QRect rect;
-        QColor colour;
-    };
-    const Hint hints[] = {
-        {1, "내려받을 파일을 선택 후 더블클릭 하세요.", twips(90, 4065, 3960, 255), QColor(0, 0, 192)},
-        {0, "리스트를 갱신할려면 리스트 갱신 버튼을 클릭하세요.", twips(90, 4340, 4980, 255), QColor(0, 0, 192)},
-        {2, "내려받은 파일은 가급적 삭제하길 바랍니다.", twips(90, 4620, 4980, 255), QColor(0, 0, 192)},
-        {3, "AS파일 업로드 비밀번호 : tk3391", twips(5280, 4080, 3960, 255), QColor(255, 0, 0)},
-    };
-    for (const Hint& h : hints) {
-        auto* l = new QLabel(QString::fromUtf8(h.text), this);
-        l->setObjectName(QStringLiteral("Label1_%1").arg(h.index));
-        l->setGeometry(h.rect);
-        l->setFont(hangulFont(true, 9, true));
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, h.colour);
-        l->setPalette(p);
-        l->setTextFormat(Qt::PlainText);
-        Label1[h.index] = l;
-    }
-
-    cmdOK = new QPushButton(QStringLiteral("리스트 갱신"), this);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setGeometry(twips(5235, 4365, 1365, 495));
-    cmdOK->setFont(hangulFont(false, 9, true));
-
-    cmdDelete = new QPushButton(QStringLiteral("파일삭제"), this);
-    cmdDelete->setObjectName(QStringLiteral("cmdDelete"));
-    cmdDelete->setGeometry(twips(6660, 4365, 1365, 495));
-    cmdDelete->setFont(hangulFont(false, 9, true));
-
-    CmdClose = new QPushButton(QStringLiteral("닫기"), this);
-    CmdClose->setObjectName(QStringLiteral("CmdClose"));
-    CmdClose->setGeometry(twips(8100, 4365, 1185, 495));
-
-    // Tab order: list, close, refresh, delete (labels take no focus).
-    setTabOrder(List1, CmdClose);
-    setTabOrder(CmdClose, cmdOK);
-    setTabOrder(cmdOK, cmdDelete);
 
     // CmdClose is the window's cancel button.
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     esc->setContext(Qt::WindowShortcut);
-    connect(esc, &QShortcut::activated, CmdClose, &QPushButton::click);
+    connect(esc, &QShortcut::activated, ui->CmdClose, &QPushButton::click);
 
-    connect(CmdClose, &QPushButton::clicked, this, [this] { CmdClose_Click(); });
-    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
-    connect(cmdDelete, &QPushButton::clicked, this, [this] { cmdDelete_Click(); });
+    connect(ui->CmdClose, &QPushButton::clicked, this, [this] { CmdClose_Click(); });
+    connect(ui->cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
+    connect(ui->cmdDelete, &QPushButton::clicked, this, [this] { cmdDelete_Click(); });
     // Only a double-click downloads; no key starts a download.
-    connect(List1, &QListWidget::itemDoubleClicked, this, [this] { List1_DblClick(); });
+    connect(ui->List1, &QListWidget::itemDoubleClicked, this, [this] { List1_DblClick(); });
 
     // While the server is busy the window keeps repainting, so it never
     // shows as not responding; it takes no user input meanwhile.
@@ -149,11 +81,11 @@ void FrmMain::Show() {
 }
 
 void FrmMain::Form_Load() {
-    List1->clear();
+    ui->List1->clear();
     hConnect.reset();
     hInternet.reset();
     RemoteFolder = QStringLiteral("as_files/");
-    LocalFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/AS파일");
+    LocalFolder = m_endpoints.localFolder;
     StartFtp();
 }
 
@@ -183,8 +115,9 @@ void FrmMain::FtpConnect() {
     if (!hInternet) {
         failure = QStringLiteral("서버 접속 실패! - 세션단계");
     } else {
-        hConnect = inet::InternetConnectA(hInternet.get(), ftpHost(), ftpPort(), QStringLiteral("qxasftp"),
-                                          QStringLiteral("Kd38-47.2Wm"), inet::INTERNET_SERVICE_FTP, 0, 0);
+        hConnect = inet::InternetConnectA(hInternet.get(), m_endpoints.ftpHost, m_endpoints.ftpPort,
+                                          QStringLiteral("qxasftp"), QStringLiteral("Kd38-47.2Wm"),
+                                          inet::INTERNET_SERVICE_FTP, 0, 0);
         if (hConnect) return;
         failure = QStringLiteral("서버 접속 실패! - URL단계");
     }
@@ -219,7 +152,7 @@ void FrmMain::Form_Unload() {
 }
 
 QString FrmMain::SelectedName() const {
-    const auto sel = List1->selectedItems();
+    const auto sel = ui->List1->selectedItems();
     if (sel.isEmpty()) return QString();
     // Each line carries the entry's full name: a name with a blank is never
     // cut at the blank (which could name another file).
@@ -232,71 +165,74 @@ void FrmMain::SetList() {
                          platform::MsgIcon::Information, platform::AppTitle());
         return;
     }
-    List1->clear();
-    const std::vector<browser::ListLine> lines =
-        browser::ReadListLines(hConnect.get(), RemoteFolder, groupSeparator());
-    List1->setUpdatesEnabled(false);
-    for (const auto& l : lines) {
-        auto* item = new QListWidgetItem(l.text);
-        item->setData(Qt::UserRole, l.name);
-        List1->addItem(item);
-    }
-    List1->setUpdatesEnabled(true);
+    QListWidget* list = ui->List1;
+    list->clear();
+    // A failure is reported and the list shows what was read before it.
+    std::vector<browser::ListLine> lines;
+    platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
+        lines = browser::ReadListLines(hConnect.get(), RemoteFolder, groupSeparator());
+    });
+    list->setUpdatesEnabled(false);
+    platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
+        for (const auto& l : lines) {
+            auto* item = new QListWidgetItem(l.text);
+            item->setData(Qt::UserRole, l.name);
+            list->addItem(item);
+        }
+    });
+    list->setUpdatesEnabled(true);
 }
 
 void FrmMain::DownLoadSelected() {
     const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
-    const QString name = SelectedName();
-    if (name.isEmpty()) {
-        unsetCursor();
-        return;
-    }
-    setWindowTitle(Caption() + QStringLiteral("[") + name + QStringLiteral("] 다운로드 중..."));
-    // A name from the server that could leave the local folder is never
-    // written, whatever its last path component would be.
-    bool ok = false;
-    if (browser::IsSafeLocalName(name)) {
-        ok = FileDownLoad(RemoteFolder + name, LocalFolder, QString());
-    } else {
-        platform::MsgBox(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + name, platform::MsgButtons::Ok,
-                         platform::MsgIcon::Exclamation, platform::AppTitle());
-    }
-    modMain::ShowMsg(ok ? QStringLiteral("파일다운로드가 완료되었습니다.")
-                        : QStringLiteral("파일다운로드가 실패하였습니다."),
-                     QString());
-    setWindowTitle(Caption());
+    platform::TrapErrors(QStringLiteral("DownLoadSelected"), kModule, kForm, [&] {
+        const QString name = SelectedName();
+        if (name.isEmpty()) return;
+        setWindowTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 다운로드 중..."));
+        // A name from the server that could leave the local folder is never
+        // written, whatever its last path component would be.
+        bool ok = false;
+        if (browser::IsSafeLocalName(name)) {
+            ok = FileDownLoad(RemoteFolder + name, LocalFolder, QString());
+        } else {
+            platform::MsgBox(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + name,
+                             platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
+        }
+        modMain::ShowMsg(ok ? QStringLiteral("파일다운로드가 완료되었습니다.")
+                            : QStringLiteral("파일다운로드가 실패하였습니다."),
+                         QString());
+    });
+    setWindowTitle(kCaption);
     unsetCursor();
 }
 
-bool FrmMain::FileDownLoad(const QString& remotePath, const QString& localFolder, QString localName) {
+bool FrmMain::FileDownLoad(const QString& remotePath, const QString& localFolder, const QString& localName) {
     return browser::FileDownLoad(hConnect.get(), remotePath, localFolder, localName);
 }
 
 void FrmMain::cmdDelete_Click() {
     const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
-    const QString name = SelectedName();
-    if (name.isEmpty()) {
-        unsetCursor();
-        return;
-    }
-    if (platform::MsgBox(QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"), platform::MsgButtons::YesNo,
-                         platform::MsgIcon::None, platform::AppTitle()) != platform::MsgAnswer::Yes) {
-        unsetCursor();
-        return;
-    }
-    setWindowTitle(Caption() + QStringLiteral("[") + name + QStringLiteral("] 삭제 중..."));
-    if (hConnect && browser::DeleteRemoteFile(hConnect.get(), RemoteFolder + name)) {
-        modMain::ShowMsg(QStringLiteral("파일이 삭제되었습니다."), QStringLiteral("확인"));
-        cmdOK_Click();
-    } else {
-        modMain::ShowMsg(QStringLiteral("파일삭제가 실패하였습니다.") + QStringLiteral("\r\n\r\n") +
-                             QStringLiteral("이미 파일이 삭제가 되어 있는경우도 있습니다.") +
-                             QStringLiteral("\r\n\r\n") + QStringLiteral("리스트갱신버튼을 눌려 다시 확인하세요"),
-                         QStringLiteral("확인"));
-    }
-    setWindowTitle(Caption());
+    platform::TrapErrors(QStringLiteral("cmdDelete_Click"), kModule, kForm, [&] {
+        const QString name = SelectedName();
+        if (name.isEmpty()) return;
+        if (platform::MsgBox(QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"), platform::MsgButtons::YesNo,
+                             platform::MsgIcon::None, platform::AppTitle()) != platform::MsgAnswer::Yes)
+            return;
+        setWindowTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 삭제 중..."));
+        if (hConnect && browser::DeleteRemoteFile(hConnect.get(), RemoteFolder + name)) {
+            modMain::ShowMsg(QStringLiteral("파일이 삭제되었습니다."), QStringLiteral("확인"));
+            cmdOK_Click();
+        } else {
+            modMain::ShowMsg(QStringLiteral("파일삭제가 실패하였습니다.") + QStringLiteral("\r\n\r\n") +
+                                 QStringLiteral("이미 파일이 삭제가 되어 있는경우도 있습니다.") +
+                                 QStringLiteral("\r\n\r\n") +
+                                 QStringLiteral("리스트갱신버튼을 눌려 다시 확인하세요"),
+                             QStringLiteral("확인"));
+        }
+    });
+    setWindowTitle(kCaption);
     unsetCursor();
 }
 
@@ -308,5 +244,5 @@ void FrmMain::cmdOK_Click() {
 }
 
 void FrmMain::List1_DblClick() {
-    if (!List1->selectedItems().isEmpty()) DownLoadSelected();
+    if (!ui->List1->selectedItems().isEmpty()) DownLoadSelected();
 }

@@ -1,50 +1,34 @@
 #pragma once
 // The main window: one FTP session for its whole life, the listing of the
 // remote folder, download into the local folder and deletion on the server.
-#include <QWidget>
+// Its look (geometry, texts, colours, fonts, tab order) is frmmain.ui; this
+// class holds the behaviour.
+#include <QMainWindow>
+#include <memory>
 
 #include "platform/inet.h"
 
-class QListWidget;
-class QLabel;
-class QPushButton;
+namespace Ui {
+class FrmMain;
+}
 
-class FrmMain : public QWidget {
+// Where the window connects and where downloads land. The program uses the
+// defaults; tests point them elsewhere.
+struct FrmMainEndpoints {
+    QString ftpHost;      // empty: the FTP server built into the program
+    int ftpPort = 21;
+    QString localFolder;  // empty: "AS파일" beside the program
+};
+
+class FrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit FrmMain(QWidget* parent = nullptr);
+    explicit FrmMain(FrmMainEndpoints endpoints = {}, QWidget* parent = nullptr);
     ~FrmMain() override;
 
     // Loads the window (local folder, FTP session, first listing) and shows
     // it. A session that cannot be opened ends the program inside.
     void Show();
-
-    // The window's state.
-    inet::HInternet hInternet;
-    inet::HInternet hConnect;
-    QString RemoteFolder;
-    QString LocalFolder;
-
-    // Controls, reachable by tests.
-    QListWidget* List1 = nullptr;
-    QLabel* Label1[4] = {nullptr, nullptr, nullptr, nullptr};
-    QPushButton* cmdOK = nullptr;
-    QPushButton* cmdDelete = nullptr;
-    QPushButton* CmdClose = nullptr;
-
-    // Commands (public so that tests drive them as the user would).
-    void SetList();
-    void DownLoadSelected();
-    bool FileDownLoad(const QString& remotePath, const QString& localFolder, QString localName);
-    void cmdDelete_Click();
-    void cmdOK_Click();
-    void List1_DblClick();
-    void CmdClose_Click();
-
-    // Caption at rest.
-    static QString Caption() { return QStringLiteral("데이터 리스트"); }
-    // The FTP server's host name (a build setting); tests point it elsewhere.
-    static void SetFtpServerForTests(const QString& host, int port);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -55,7 +39,21 @@ private:
     void StartFtp();
     void FtpConnect();
     void FtpDisconnect();
+    void SetList();
+    void DownLoadSelected();
+    bool FileDownLoad(const QString& remotePath, const QString& localFolder, const QString& localName);
+    void cmdDelete_Click();
+    void cmdOK_Click();
+    void List1_DblClick();
+    void CmdClose_Click();
     QString SelectedName() const;
+
+    std::unique_ptr<Ui::FrmMain> ui;
+    FrmMainEndpoints m_endpoints;
+    inet::HInternet hInternet;
+    inet::HInternet hConnect;
+    QString RemoteFolder;
+    QString LocalFolder;
 
     bool m_unloaded = false;
     int m_busy = 0;  // commands under way

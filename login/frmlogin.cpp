@@ -1,89 +1,40 @@
 #include "login/frmlogin.h"
 
-#include <QCheckBox>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
 
 #include "db/cmysql.h"
 #include "db/inhouse.h"
-#include "login/admission.h"
+#include "platform/errors.h"
 #include "platform/msgbox.h"
 #include "platform/sendkeys.h"
 #include "platform/settingsstore.h"
+#include "ui_frmlogin.h"
 
 namespace {
-// Layout values are given in twips; 15 twips make one pixel at 96 dpi.
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 const QString kIsSave = QStringLiteral("issave_passwd");
 const QString kPasswd = QStringLiteral("passwd");
+const QString kModule = QStringLiteral("frmLogin");
+constexpr auto kForm = platform::ModuleKind::Form;
 }  // namespace
 
 frmLogin::frmLogin(QWidget* parent, modOrvelDBConsts::Endpoints endpoints)
-    : QDialog(parent), m_endpoints(std::move(endpoints)) {
-    setWindowTitle(QStringLiteral("로그인"));
+    : QDialog(parent), ui(std::make_unique<Ui::frmLogin>()), m_endpoints(std::move(endpoints)) {
+    ui->setupUi(this);
     setWindowIcon(style()->standardIcon(QStyle::SP_DialogYesButton));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    setFixedSize(4425 / 15, 1605 / 15);
-    setModal(true);
+    // No input-method editor for the password.
+    ui->txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
 
-    txtUserName = new QLineEdit(this);
-    txtUserName->setObjectName(QStringLiteral("txtUserName"));
-    txtUserName->setGeometry(twips(1125, 135, 2325, 345));
-
-    txtPassword = new QLineEdit(this);
-    txtPassword->setObjectName(QStringLiteral("txtPassword"));
-    txtPassword->setGeometry(twips(1125, 525, 2325, 345));
-    txtPassword->setEchoMode(QLineEdit::Password);
-    txtPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
-    txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
-    txtPassword->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData |
-                                     Qt::ImhNoPredictiveText | Qt::ImhLatinOnly);
-
-    cmdOK = new QPushButton(QStringLiteral("확인"), this);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setGeometry(twips(1125, 975, 1140, 390));
-    cmdOK->setDefault(true);
-    cmdOK->setAutoDefault(true);
-
-    chkpwdSave = new QCheckBox(QStringLiteral("저장"), this);
-    chkpwdSave->setObjectName(QStringLiteral("chkpwdSave"));
-    chkpwdSave->setGeometry(twips(3555, 585, 690, 240));
-
-    lblLabels[0] = new QLabel(QStringLiteral("아이디(&U):"), this);
-    lblLabels[0]->setObjectName(QStringLiteral("lblLabels0"));
-    lblLabels[0]->setGeometry(twips(150, 210, 915, 240));
-    lblLabels[0]->setBuddy(txtUserName);
-
-    lblLabels[1] = new QLabel(QStringLiteral("암호(&P):"), this);
-    lblLabels[1]->setObjectName(QStringLiteral("lblLabels1"));
-    lblLabels[1]->setGeometry(twips(315, 615, 720, 225));
-    lblLabels[1]->setBuddy(txtPassword);
-
-    cmdCancel = new QPushButton(QStringLiteral("취소"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(twips(2340, 975, 1140, 390));
-    cmdCancel->setAutoDefault(false);
-
-    // Tab order: user id, password, OK, save switch, (labels), cancel.
-    setTabOrder(txtUserName, txtPassword);
-    setTabOrder(txtPassword, cmdOK);
-    setTabOrder(cmdOK, chkpwdSave);
-    setTabOrder(chkpwdSave, cmdCancel);
-
-    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
-    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
-    connect(chkpwdSave, &QCheckBox::stateChanged, this, [this] { chkpwdSave_Click(); });
-    connect(txtPassword, &QLineEdit::textChanged, this, [this] { txtPassword_Change(); });
-    txtPassword->installEventFilter(this);
+    connect(ui->cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
+    connect(ui->cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+    connect(ui->chkpwdSave, &QCheckBox::stateChanged, this, [this] { chkpwdSave_Click(); });
+    connect(ui->txtPassword, &QLineEdit::textChanged, this, [this] { txtPassword_Change(); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
 
     Form_Load();
 }
@@ -94,11 +45,11 @@ void frmLogin::Form_Load() {
     LoginSucceeded = false;
     const QString app = SettingsApp(), sec = SettingsSection();
     if (platform::HasSetting(app, sec, kPasswd))
-        txtPassword->setText(platform::GetSetting(app, sec, kPasswd));
+        ui->txtPassword->setText(platform::GetSetting(app, sec, kPasswd));
     // Anything but an integer falls back to unticked.
     bool ok = false;
     const int state = platform::GetSetting(app, sec, kIsSave, QStringLiteral("0")).trimmed().toInt(&ok);
-    chkpwdSave->setChecked(ok && state == 1);
+    ui->chkpwdSave->setChecked(ok && state == 1);
     m_bFirstActivate = true;
 }
 
@@ -123,16 +74,22 @@ void frmLogin::Form_Activate() {
     m_bFirstActivate = false;
 
     const QString uid = modOrvelDBConsts::AdmitWorkstation(m_endpoints);  // ends the program when refused
-    txtUserName->setText(uid);
-    txtUserName->setEnabled(false);
+    ui->txtUserName->setText(uid);
+    ui->txtUserName->setEnabled(false);
 
-    m_db = std::make_unique<cMySQL>();
-    if (!modMain::ConnectInhouse(*m_db, m_endpoints.db)) {
+    // A connection object that cannot even be created counts as a failed
+    // connection, after its error has been reported.
+    bool connected = false;
+    platform::TrapErrors(QStringLiteral("Form_Activate"), kModule, kForm, [&] {
+        m_db = std::make_unique<cMySQL>();
+        connected = modMain::ConnectInhouse(*m_db, m_endpoints.db);
+    });
+    if (!connected) {
         hide();
         done(QDialog::Rejected);
         return;
     }
-    if (!txtUserName->text().isEmpty() && !txtPassword->text().isEmpty()) cmdOK_Click();
+    if (!ui->txtUserName->text().isEmpty() && !ui->txtPassword->text().isEmpty()) cmdOK_Click();
 }
 
 QString frmLogin::SafeSQL(const QString& text) {
@@ -151,23 +108,25 @@ int frmLogin::RunQuery(RecordsetPtr& rs, const QString& sql) {
 
 void frmLogin::cmdOK_Click() {
     if (!m_db) return;  // not activated yet: nothing to check against
-    const QString sql = QStringLiteral("SELECT *, now() as svrtime FROM user") +
-                        QStringLiteral(" where id='") + SafeSQL(txtUserName->text()) +
-                        QStringLiteral("' AND password2 = SHA1('") + SafeSQL(txtPassword->text()) +
-                        QStringLiteral("')") + QStringLiteral(" and hidden=0");
     RecordsetPtr rs;
-    const int n = RunQuery(rs, sql);
-    if (n <= 0 || !rs) {
-        platform::MsgBox(QStringLiteral("암호가 잘못되었습니다."), platform::MsgButtons::Ok,
-                         platform::MsgIcon::None, QStringLiteral("로그인"));
-        txtPassword->setFocus(Qt::OtherFocusReason);
-        platform::SendKeys(txtPassword, {QKeyCombination(Qt::Key_Home),
-                                         QKeyCombination(Qt::ShiftModifier, Qt::Key_End)});
-    } else {
-        LoginSucceeded = modMain::CheckLogin(rs);
-        hide();
-        done(LoginSucceeded ? QDialog::Accepted : QDialog::Rejected);
-    }
+    platform::TrapErrors(QStringLiteral("cmdOK_Click"), kModule, kForm, [&] {
+        const QString sql = QStringLiteral("SELECT *, now() as svrtime FROM user") +
+                            QStringLiteral(" where id='") + SafeSQL(ui->txtUserName->text()) +
+                            QStringLiteral("' AND password2 = SHA1('") + SafeSQL(ui->txtPassword->text()) +
+                            QStringLiteral("')") + QStringLiteral(" and hidden=0");
+        const int n = RunQuery(rs, sql);
+        if (n <= 0 || !rs) {
+            platform::MsgBox(QStringLiteral("암호가 잘못되었습니다."), platform::MsgButtons::Ok,
+                             platform::MsgIcon::None, QStringLiteral("로그인"));
+            ui->txtPassword->setFocus(Qt::OtherFocusReason);
+            platform::SendKeys(ui->txtPassword, {QKeyCombination(Qt::Key_Home),
+                                                 QKeyCombination(Qt::ShiftModifier, Qt::Key_End)});
+        } else {
+            LoginSucceeded = modMain::CheckLogin(rs);
+            hide();
+            done(LoginSucceeded ? QDialog::Accepted : QDialog::Rejected);
+        }
+    });
     CloseRecordset(rs);
 }
 
@@ -195,23 +154,26 @@ void frmLogin::Form_Unload() {
 void frmLogin::chkpwdSave_Click() {
     if (!isVisible()) return;
     const QString app = SettingsApp(), sec = SettingsSection();
-    const bool ticked = chkpwdSave->isChecked();
+    const bool ticked = ui->chkpwdSave->isChecked();
     platform::SaveSetting(app, sec, kIsSave, ticked ? QStringLiteral("1") : QStringLiteral("0"));
-    platform::SaveSetting(app, sec, kPasswd, ticked ? txtPassword->text() : QString());
+    platform::SaveSetting(app, sec, kPasswd, ticked ? ui->txtPassword->text() : QString());
 }
 
 void frmLogin::txtPassword_Change() { m_bPwdChanged = true; }
 void frmLogin::txtPassword_GotFocus() { m_bPwdChanged = false; }
 
 void frmLogin::txtPassword_LostFocus() {
-    if (chkpwdSave->isChecked() && m_bPwdChanged)
-        platform::SaveSetting(SettingsApp(), SettingsSection(), kPasswd, txtPassword->text());
+    if (ui->chkpwdSave->isChecked() && m_bPwdChanged)
+        platform::SaveSetting(SettingsApp(), SettingsSection(), kPasswd, ui->txtPassword->text());
 }
 
-bool frmLogin::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == txtPassword) {
-        if (e->type() == QEvent::FocusIn) txtPassword_GotFocus();
-        else if (e->type() == QEvent::FocusOut) txtPassword_LostFocus();
-    }
-    return QDialog::eventFilter(watched, e);
+void frmLogin::focusMoved(QWidget* now) {
+    // Only a move between the form's own controls counts: a message box or
+    // another application taking the focus stores nothing, and the focus
+    // coming back to the same control is no new arrival.
+    if (!now || now == m_focus || !isAncestorOf(now)) return;
+    const QWidget* was = m_focus;
+    m_focus = now;
+    if (was == ui->txtPassword) txtPassword_LostFocus();
+    if (now == ui->txtPassword) txtPassword_GotFocus();
 }

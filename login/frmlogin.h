@@ -1,17 +1,19 @@
 #pragma once
 // The modal sign-in window. The admission fixes the user id; the database
-// server checks the password; a remembered password signs in at once.
+// server checks the password; a remembered password signs in at once. Its
+// look (geometry, texts, tab order) is frmlogin.ui; this class holds the
+// behaviour.
 #include <QDialog>
+#include <QPointer>
 #include <memory>
 
 #include "db/recordset.h"
 #include "login/admission.h"
 
-class QLineEdit;
-class QPushButton;
-class QCheckBox;
-class QLabel;
 class cMySQL;
+namespace Ui {
+class frmLogin;
+}
 
 class frmLogin : public QDialog {
     Q_OBJECT
@@ -23,14 +25,6 @@ public:
 
     bool LoginSucceeded = false;
 
-    // Controls, reachable by tests and by the admission step.
-    QLineEdit* txtUserName = nullptr;
-    QLineEdit* txtPassword = nullptr;
-    QPushButton* cmdOK = nullptr;
-    QCheckBox* chkpwdSave = nullptr;
-    QLabel* lblLabels[2] = {nullptr, nullptr};
-    QPushButton* cmdCancel = nullptr;
-
     // Releases the form's connection; runs once, when the form closes or is
     // destroyed, whichever comes first.
     void Form_Unload();
@@ -39,7 +33,8 @@ public:
     static QString SettingsApp() { return QStringLiteral("Orvel 업무관리"); }
     static QString SettingsSection() { return QStringLiteral("Config"); }
 
-    // For tests: the form's own connection (null before the first activation).
+    // The form's own connection (null before the first activation and after
+    // the unload).
     cMySQL* connection() const { return m_db.get(); }
 
     // Made safe for use between single quotes in a MySQL statement.
@@ -47,7 +42,6 @@ public:
 
 protected:
     bool event(QEvent* e) override;
-    bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void reject() override;  // Esc
@@ -61,10 +55,13 @@ private:
     void txtPassword_Change();
     void txtPassword_GotFocus();
     void txtPassword_LostFocus();
+    void focusMoved(QWidget* now);
     int RunQuery(RecordsetPtr& rs, const QString& sql);
 
+    std::unique_ptr<Ui::frmLogin> ui;
     modOrvelDBConsts::Endpoints m_endpoints;
     std::unique_ptr<cMySQL> m_db;
+    QPointer<QWidget> m_focus;  // the control of this form that has, or last had, the focus
     bool m_bPwdChanged = false;
     bool m_bFirstActivate = false;
     bool m_unloaded = false;

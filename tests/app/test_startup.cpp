@@ -86,7 +86,7 @@ TEST_F(Startup, OnlyTheExactTextOneSwitchesOn) {
 }
 
 TEST_F(Startup, UnreachableServerShowsBothMessagesAndEndsBeforeTheLogin) {
-    // Nothing listens on 127.0.0.2:3306 (the servers bind 127.0.0.1 only).
+    // Nothing listens on 127.0.0.2 (the servers bind 127.0.0.1 only).
     endpoints.db.host = QStringLiteral("127.0.0.2");
     ScriptedMsgBoxes boxes;
     InterceptEnd end;
@@ -134,7 +134,7 @@ TEST_F(Startup, CancelledLoginEndsWithoutAMessage) {
     // Press Cancel once the form waits for the user.
     std::function<void()> press = [&] {
         auto* f = qobject_cast<frmLogin*>(QApplication::activeModalWidget());
-        if (f && f->connection()) f->cmdCancel->click();
+        if (f && f->connection()) f->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
         else QTimer::singleShot(20, press);
     };
     QTimer::singleShot(20, press);

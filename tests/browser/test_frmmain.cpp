@@ -1,19 +1,17 @@
-// The main window against the real FTP servers of the test environment.
+// The main window against the real FTP servers of the test environment,
+// driven through its controls (found by name) with real clicks and keys.
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
-#include <QTest>
-#include <QTemporaryDir>
-#include <QProcess>
-#include <QApplication>
 #include <QPointer>
-#include <algorithm>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
 #include <ctime>
 
 #include "browser/frmmain.h"
@@ -27,6 +25,7 @@ using platform::MsgIcon;
 namespace {
 
 const QString kHome = QString::fromUtf8(testenv::ftp::kHome) + QStringLiteral("/as_files/");
+const QString kCaption = QStringLiteral("데이터 리스트");
 const QString kOk = QStringLiteral("파일다운로드가 완료되었습니다.");
 const QString kFail = QStringLiteral("파일다운로드가 실패하였습니다.");
 const QString kNotFound = QStringLiteral("FTP서버에 저장된 파일을 찾을 수 없습니다.");
@@ -40,12 +39,9 @@ void setTz(const char* tz) {
     ::tzset();
 }
 
-QByteArray sha(const QString& path) {
+QByteArray bytes(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash h(QCryptographicHash::Sha256);
-    h.addData(&f);
-    return h.result().toHex();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString localDir() { return QCoreApplication::applicationDirPath() + QStringLiteral("/AS파일"); }
@@ -56,140 +52,155 @@ void writeFile(const QString& path, const QByteArray& data) {
     f.write(data);
 }
 
-QStringList lines(const FrmMain& w) {
-    QStringList out;
-    for (int i = 0; i < w.List1->count(); ++i) out << w.List1->item(i)->text();
-    return out;
+FrmMainEndpoints at(int port, const QString& localFolder = QString()) {
+    return {QString::fromUtf8(testenv::kHost), port, localFolder};
 }
 
-bool select(FrmMain& w, const QString& name) {
-    for (int i = 0; i < w.List1->count(); ++i)
-        if (w.List1->item(i)->data(Qt::UserRole).toString() == name) {
-            w.List1->setCurrentRow(i);
-            return true;
-        }
-    return false;
+template <class T = QWidget>
+T* ctl(const QWidget& w, const char* name) {
+    T* c = w.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_TRUE(c) << name;
+    return c;
 }
+QListWidget* list(const QWidget& w) { return ctl<QListWidget>(w, "List1"); }
+void click(const QWidget& w, const char* button) { QTest::mouseClick(ctl<QPushButton>(w, button), Qt::LeftButton); }
+
+QStringList lines(const QWidget& w) {
+    QStringList out;
+    for (int i = 0; i < list(w)->count(); ++i) out << list(w)->item(i)->text();
+    return out;
+}
+QListWidgetItem* itemOf(const QWidget& w, const QString& name) {
+    for (int i = 0; i < list(w)->count(); ++i)
+        if (list(w)->item(i)->data(Qt::UserRole).toString() == name) return list(w)->item(i);
+    return nullptr;
+}
+QString selectedName(const QWidget& w) {
+    const auto sel = list(w)->selectedItems();
+    return sel.isEmpty() ? QString() : sel.first()->data(Qt::UserRole).toString();
+}
+// Clicks, or double-clicks, the line of `name`; false when it is not listed.
+bool clickLine(const QWidget& w, const QString& name, bool twice = false) {
+    QListWidgetItem* it = itemOf(w, name);
+    if (!it) return false;
+    list(w)->scrollToItem(it);
+    const QPoint p = list(w)->visualItemRect(it).center();
+    QTest::mouseClick(list(w)->viewport(), Qt::LeftButton, {}, p);
+    if (twice) QTest::mouseDClick(list(w)->viewport(), Qt::LeftButton, {}, p);
+    return true;
+}
+bool download(const QWidget& w, const QString& name) { return clickLine(w, name, true); }
 
 class Window : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setTz("UTC-9");
-        FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kMain.port);
-    }
-    void TearDown() override {
-        FrmMain::SetFtpServerForTests(QString(), 0);
-        setTz("UTC");
-    }
+    void SetUp() override { setTz("UTC-9"); }
+    void TearDown() override { setTz("UTC"); }
 };
 
-TEST_F(Window, LayoutTextsAndFonts) {
+TEST_F(Window, LayoutTextsFontsAndTabOrder) {
     ScriptedMsgBoxes boxes;
-    FrmMain w;
+    FrmMain w(at(testenv::ftp::kMain.port));
     w.Show();
     EXPECT_TRUE(boxes.shown().empty());
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("데이터 리스트"));
+    EXPECT_EQ(w.windowTitle(), kCaption);
     EXPECT_EQ(w.size(), QSize(622, 325));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
-    EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(w.List1->geometry(), QRect(4, 4, 613, 260));
-    EXPECT_EQ(w.cmdOK->geometry(), QRect(349, 291, 91, 33));
-    EXPECT_EQ(w.cmdDelete->geometry(), QRect(444, 291, 91, 33));
-    EXPECT_EQ(w.CmdClose->geometry(), QRect(540, 291, 79, 33));
-    EXPECT_EQ(w.Label1[1]->geometry(), QRect(6, 271, 264, 17));
-    EXPECT_EQ(w.Label1[3]->geometry(), QRect(352, 272, 264, 17));
-    EXPECT_EQ(w.Label1[1]->text(), QStringLiteral("내려받을 파일을 선택 후 더블클릭 하세요."));
-    EXPECT_EQ(w.Label1[0]->text(), QStringLiteral("리스트를 갱신할려면 리스트 갱신 버튼을 클릭하세요."));
-    EXPECT_EQ(w.Label1[2]->text(), QStringLiteral("내려받은 파일은 가급적 삭제하길 바랍니다."));
-    EXPECT_EQ(w.Label1[3]->text(), QStringLiteral("AS파일 업로드 비밀번호 : tk3391"));
-    EXPECT_EQ(w.Label1[0]->palette().color(QPalette::WindowText), QColor(0, 0, 192));
-    EXPECT_EQ(w.Label1[3]->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    EXPECT_TRUE(w.Label1[0]->font().bold());
-    EXPECT_EQ(w.List1->font().pointSize(), 12);
+    EXPECT_FALSE(w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    struct Control {
+        const char* name;
+        QRect rect;
+        const char* text;
+    } controls[] = {
+        {"List1", {4, 4, 613, 260}, nullptr},
+        {"Label1_1", {6, 271, 264, 17}, "내려받을 파일을 선택 후 더블클릭 하세요."},
+        {"Label1_0", {6, 289, 332, 17}, "리스트를 갱신할려면 리스트 갱신 버튼을 클릭하세요."},
+        {"Label1_2", {6, 308, 332, 17}, "내려받은 파일은 가급적 삭제하길 바랍니다."},
+        {"Label1_3", {352, 272, 264, 17}, "AS파일 업로드 비밀번호 : tk3391"},
+        {"cmdOK", {349, 291, 91, 33}, "리스트 갱신"},
+        {"cmdDelete", {444, 291, 91, 33}, "파일삭제"},
+        {"CmdClose", {540, 291, 79, 33}, "닫기"},
+    };
+    for (const Control& c : controls) {
+        QWidget* x = ctl(w, c.name);
+        ASSERT_TRUE(x);
+        EXPECT_EQ(QRect(x->mapTo(&w, QPoint(0, 0)), x->size()), c.rect) << c.name;
+        if (auto* l = qobject_cast<QLabel*>(x)) {
+            EXPECT_EQ(l->text(), QString::fromUtf8(c.text));
+            EXPECT_TRUE(l->font().bold());
+            EXPECT_EQ(l->palette().color(QPalette::WindowText),
+                      c.name == QLatin1String("Label1_3") ? QColor(255, 0, 0) : QColor(0, 0, 192));
+        } else if (auto* b = qobject_cast<QPushButton*>(x)) {
+            EXPECT_EQ(b->text(), QString::fromUtf8(c.text));
+        }
+    }
+    EXPECT_EQ(list(w)->font().pointSize(), 12);
     // A fixed-pitch Hangul face, so the size column lines up under Hangul names.
     EXPECT_TRUE(QStringList({QStringLiteral("굴림체"), QStringLiteral("NanumGothicCoding")})
-                    .contains(QFontInfo(w.List1->font()).family()))
-        << QFontInfo(w.List1->font()).family().toStdString();
-    EXPECT_EQ(w.cmdOK->text(), QStringLiteral("리스트 갱신"));
-    EXPECT_EQ(w.cmdDelete->text(), QStringLiteral("파일삭제"));
-    EXPECT_EQ(w.CmdClose->text(), QStringLiteral("닫기"));
-    EXPECT_EQ(w.List1->selectionMode(), QAbstractItemView::SingleSelection);
+                    .contains(QFontInfo(list(w)->font()).family()))
+        << QFontInfo(list(w)->font()).family().toStdString();
+    EXPECT_TRUE(QFontInfo(ctl(w, "cmdOK")->font()).bold());
+    EXPECT_EQ(list(w)->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_TRUE(QDir(localDir()).exists());
-    auto nextTab = [](QWidget* x) {
-        do x = x->nextInFocusChain();
-        while (!(x->focusPolicy() & Qt::TabFocus));
-        return x;
-    };
-    EXPECT_EQ(nextTab(w.List1), w.CmdClose);
-    EXPECT_EQ(nextTab(w.CmdClose), w.cmdOK);
-    EXPECT_EQ(nextTab(w.cmdOK), w.cmdDelete);
+    // Tab: list, close, refresh, delete, and round again.
+    QApplication::setActiveWindow(&w);
+    list(w)->setFocus();
+    QStringList order;
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(order, QStringList({QStringLiteral("CmdClose"), QStringLiteral("cmdOK"), QStringLiteral("cmdDelete"),
+                                  QStringLiteral("List1")}));
 }
 
-TEST_F(Window, ListsTheFolderInTheServersOrderWithLocalTimes) {
+// The main server in two time zones, an empty folder, garbage lines, and a
+// server that drops the idle session before the refresh.
+TEST_F(Window, ListsWhatTheServerLists) {
     ScriptedMsgBoxes boxes;
-    FrmMain w;
-    w.Show();
-    const QStringList l = lines(w);
-    EXPECT_TRUE(l.contains(QStringLiteral("report.zip 2024-03-07 09시 05분    12,056 Kb"))) << l.join('\n').toStdString();
-    // 23:59:59 UTC is the next morning at UTC+9.
-    EXPECT_TRUE(std::any_of(l.begin(), l.end(), [](const QString& s) {
-        return s.startsWith(QStringLiteral("utc2359.txt 2024-03-08 08시 59분"));
-    }));
-    auto lineOf = [&](const QString& name) {
-        for (const QString& s : l)
-            if (s.startsWith(name + QLatin1Char(' '))) return s;
-        return QString();
-    };
-    EXPECT_TRUE(lineOf(QStringLiteral("with blank.txt")).endsWith(QStringLiteral("         0 Kb")));
-    EXPECT_TRUE(lineOf(QStringLiteral("512.bin")).endsWith(QStringLiteral("         1 Kb")));
-    EXPECT_TRUE(lineOf(QStringLiteral("1536.bin")).endsWith(QStringLiteral("         2 Kb")));
-    EXPECT_TRUE(lineOf(QStringLiteral("empty.txt")).endsWith(QStringLiteral("         0 Kb")));
-    EXPECT_TRUE(lineOf(QStringLiteral("big5g.iso")).endsWith(QStringLiteral(" 5,242,880 Kb")));
-    EXPECT_FALSE(lineOf(QStringLiteral("sub")).isEmpty());  // folders are listed like files
-    EXPECT_FALSE(lineOf(QStringLiteral("견적서_2024.xlsx")).isEmpty());
-    // Every line carries its full name.
-    EXPECT_TRUE(select(w, QStringLiteral("with blank.txt")));
-
-    setTz("UTC");
-    w.cmdOK_Click();
-    EXPECT_TRUE(lines(w).contains(QStringLiteral("report.zip 2024-03-07 00시 05분    12,056 Kb")));
-    EXPECT_TRUE(boxes.shown().empty());
-}
-
-TEST_F(Window, EmptyFolderAndDroppedIdleSession) {
-    ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kEmpty.port);
     {
-        FrmMain w;
+        FrmMain w(at(testenv::ftp::kMain.port));
         w.Show();
-        EXPECT_EQ(w.List1->count(), 0);
+        EXPECT_TRUE(lines(w).contains(QStringLiteral("report.zip 2024-03-07 09시 05분    12,056 Kb")));
+        for (const char* name : {"sub" /* folders are listed like files */, "견적서_2024.xlsx", "with blank.txt"})
+            EXPECT_TRUE(itemOf(w, QString::fromUtf8(name))) << name;  // every line carries its full name
+        setTz("UTC");
+        click(w, "cmdOK");
+        EXPECT_TRUE(lines(w).contains(QStringLiteral("report.zip 2024-03-07 00시 05분    12,056 Kb")));
+    }
+    {
+        FrmMain w(at(testenv::ftp::kEmpty.port));
+        w.Show();
+        EXPECT_EQ(list(w)->count(), 0);
+    }
+    {
+        FrmMain w(at(testenv::ftp::kGarbage.port));
+        w.Show();
+        EXPECT_TRUE(itemOf(w, QStringLiteral("report.zip")));
+        for (int i = 0; i < list(w)->count(); ++i) EXPECT_FALSE(list(w)->item(i)->data(Qt::UserRole).toString().isEmpty());
     }
     // The server drops the session after 2 s of silence; the refresh still lists.
-    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kIdle.port);
-    FrmMain w;
+    FrmMain w(at(testenv::ftp::kIdle.port));
     w.Show();
-    const int n = w.List1->count();
+    const int n = list(w)->count();
     EXPECT_GT(n, 5);
     QTest::qWait(3500);
-    w.cmdOK_Click();
-    EXPECT_EQ(w.List1->count(), n);
+    click(w, "cmdOK");
+    EXPECT_EQ(list(w)->count(), n);
     EXPECT_TRUE(boxes.shown().empty());
 }
 
 TEST_F(Window, FailedSessionEndsTheProgramAfterCreatingTheFolder) {
     QDir(localDir()).removeRecursively();
-    for (int port : {testenv::kClosedPort, 0}) {
+    for (const FrmMainEndpoints& e :
+         {at(testenv::kClosedPort), FrmMainEndpoints{QStringLiteral("no-such-host.invalid"), 21, QString()}}) {
         ScriptedMsgBoxes boxes;
         InterceptEnd end;
-        if (port) FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), port);
-        else FrmMain::SetFtpServerForTests(QStringLiteral("no-such-host.invalid"), testenv::ftp::kMain.port);
-        FrmMain w;
+        FrmMain w(e);
         try {
             w.Show();
             FAIL() << "window opened";
-        } catch (const ProgramEnded& e) {
-            EXPECT_EQ(e.code, platform::ExitCode::FtpConnectFailed);
+        } catch (const ProgramEnded& ended) {
+            EXPECT_EQ(ended.code, platform::ExitCode::FtpConnectFailed);
         }
         EXPECT_FALSE(w.isVisible());
         ASSERT_EQ(boxes.shown().size(), 1u);
@@ -202,13 +213,13 @@ TEST_F(Window, FailedSessionEndsTheProgramAfterCreatingTheFolder) {
 TEST_F(Window, ClosingByButtonEscAndFrame) {
     ScriptedMsgBoxes boxes;
     for (int way = 0; way < 3; ++way) {
-        auto* w = new FrmMain;
+        auto* w = new FrmMain(at(testenv::ftp::kMain.port));
         w->setAttribute(Qt::WA_DeleteOnClose);
         QPointer<FrmMain> alive(w);
         w->Show();
         QApplication::setActiveWindow(w);
-        if (way == 0) w->CmdClose->click();
-        else if (way == 1) QTest::keyClick(w->List1, Qt::Key_Escape);
+        if (way == 0) click(*w, "CmdClose");
+        else if (way == 1) QTest::keyClick(list(*w), Qt::Key_Escape);
         else w->close();
         QTest::qWait(20);
         EXPECT_TRUE(alive.isNull()) << way;
@@ -220,8 +231,10 @@ class Transfers : public Window {};
 
 TEST_F(Transfers, DownloadsArriveWholeAndReplaceTheOldCopy) {
     ScriptedMsgBoxes boxes;
-    FrmMain w;
+    FrmMain w(at(testenv::ftp::kMain.port));
     w.Show();
+    QString captionDuring;
+    boxes.onShow = [&](const platform::MsgBoxRecord&) { captionDuring = w.windowTitle(); };
     for (const QString& name : {QStringLiteral("empty.txt"), QStringLiteral("견적서_2024.xlsx"),
                                QStringLiteral("2048.bin"), QStringLiteral("with blank.txt"),
                                QStringLiteral("report.zip")}) {
@@ -229,12 +242,12 @@ TEST_F(Transfers, DownloadsArriveWholeAndReplaceTheOldCopy) {
         // An older, longer copy must be replaced, never appended to.
         writeFile(local, QByteArray(20000, 'x'));
         boxes.clear();
-        ASSERT_TRUE(select(w, name));
-        w.List1_DblClick();
+        ASSERT_TRUE(download(w, name));
         EXPECT_EQ(boxes.texts(), std::vector<QString>{kOk}) << name.toStdString();
-        EXPECT_EQ(sha(local), sha(kHome + name)) << name.toStdString();
-        EXPECT_EQ(w.windowTitle(), FrmMain::Caption());
-        EXPECT_EQ(w.List1->currentItem()->data(Qt::UserRole).toString(), name);  // selection kept
+        EXPECT_EQ(captionDuring, kCaption + QStringLiteral("[") + name + QStringLiteral("] 다운로드 중..."));
+        EXPECT_TRUE(bytes(local) == bytes(kHome + name)) << name.toStdString();
+        EXPECT_EQ(w.windowTitle(), kCaption);
+        EXPECT_EQ(selectedName(w), name);  // selection kept
     }
     EXPECT_EQ(boxes.shown().back().icon, MsgIcon::Information);
     // No temporary files stay behind.
@@ -243,64 +256,43 @@ TEST_F(Transfers, DownloadsArriveWholeAndReplaceTheOldCopy) {
 
 TEST_F(Transfers, WhatCannotBeDownloadedLeavesTheFolderAlone) {
     ScriptedMsgBoxes boxes;
-    FrmMain w;
+    FrmMain w(at(testenv::ftp::kMain.port));
     w.Show();
     const QStringList before = QDir(localDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     // A folder's line.
-    ASSERT_TRUE(select(w, QStringLiteral("sub")));
-    w.List1_DblClick();
+    ASSERT_TRUE(download(w, QStringLiteral("sub")));
     EXPECT_EQ(boxes.texts(), (std::vector<QString>{kNotFound, kFail}));
     EXPECT_EQ(boxes.shown()[0].icon, MsgIcon::Exclamation);
     // A file deleted on the server after the listing.
     writeFile(kHome + QStringLiteral("gone-soon.txt"), "abc");
-    w.cmdOK_Click();
+    click(w, "cmdOK");
     QFile::remove(kHome + QStringLiteral("gone-soon.txt"));
     boxes.clear();
-    ASSERT_TRUE(select(w, QStringLiteral("gone-soon.txt")));
-    w.List1_DblClick();
+    ASSERT_TRUE(download(w, QStringLiteral("gone-soon.txt")));
     EXPECT_EQ(boxes.texts(), (std::vector<QString>{kNotFound, kFail}));
     EXPECT_EQ(QDir(localDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
-    // No selection: nothing at all.
+    // No selection: "파일삭제" does nothing at all.
     boxes.clear();
-    w.List1->clearSelection();
-    w.List1_DblClick();
-    w.DownLoadSelected();
-    w.cmdDelete_Click();
+    list(w)->clearSelection();
+    click(w, "cmdDelete");
     EXPECT_TRUE(boxes.shown().empty());
-    EXPECT_EQ(w.windowTitle(), FrmMain::Caption());
-}
-
-TEST_F(Transfers, CutTransferKeepsTheOldCopy) {
-    ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kCut.port);
-    FrmMain w;
-    w.Show();
-    const QString local = localDir() + QStringLiteral("/report.zip");
-    writeFile(local, "the user's old copy");
-    ASSERT_TRUE(select(w, QStringLiteral("report.zip")));
-    w.List1_DblClick();
-    EXPECT_EQ(boxes.texts(), (std::vector<QString>{kReadFail, kFail}));
-    QFile f(local);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("the user's old copy"));
-    EXPECT_EQ(QDir(localDir()).entryList({QStringLiteral("report.zip?*")}, QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(w.windowTitle(), kCaption);
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
 }
 
 TEST_F(Transfers, HostileNamesNeverLeaveTheLocalFolder) {
     ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kEvil.port);
-    FrmMain w;
+    FrmMain w(at(testenv::ftp::kEvil.port));
     w.Show();
     const QString parent = QCoreApplication::applicationDirPath();
     QFile::remove(parent + QStringLiteral("/evil"));
     int hostile = 0;
-    for (int i = 0; i < w.List1->count(); ++i) {
-        const QString name = w.List1->item(i)->data(Qt::UserRole).toString();
+    for (int i = 0; i < list(w)->count(); ++i) {
+        const QString name = list(w)->item(i)->data(Qt::UserRole).toString();
         if (name == QLatin1String("ok.txt")) continue;
         ++hostile;
         boxes.clear();
-        w.List1->setCurrentRow(i);
-        w.List1_DblClick();
+        ASSERT_TRUE(download(w, name));
         EXPECT_EQ(boxes.texts().back(), kFail) << name.toStdString();
     }
     EXPECT_GE(hostile, 3);
@@ -309,8 +301,7 @@ TEST_F(Transfers, HostileNamesNeverLeaveTheLocalFolder) {
     EXPECT_FALSE(QFile::exists(localDir() + QStringLiteral("/..\\evil")));
     // The one decent entry still downloads.
     boxes.clear();
-    ASSERT_TRUE(select(w, QStringLiteral("ok.txt")));
-    w.List1_DblClick();
+    ASSERT_TRUE(download(w, QStringLiteral("ok.txt")));
     EXPECT_EQ(boxes.texts(), std::vector<QString>{kOk});
 }
 
@@ -318,12 +309,12 @@ TEST_F(Transfers, DeleteAsksAndReports) {
     ScriptedMsgBoxes boxes;
     writeFile(kHome + QStringLiteral("삭제 대상.txt"), "x");
     writeFile(kHome + QStringLiteral("삭제"), "must survive");  // the text before the blank
-    FrmMain w;
+    FrmMain w(at(testenv::ftp::kMain.port));
     w.Show();
     // No: nothing happens.
-    ASSERT_TRUE(select(w, QStringLiteral("삭제 대상.txt")));
+    ASSERT_TRUE(clickLine(w, QStringLiteral("삭제 대상.txt")));
     boxes.answer(MsgAnswer::No);
-    w.cmdDelete_Click();
+    click(w, "cmdDelete");
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"));
     EXPECT_EQ(boxes.shown()[0].buttons, platform::MsgButtons::YesNo);
@@ -335,7 +326,7 @@ TEST_F(Transfers, DeleteAsksAndReports) {
     QString captionDuring;
     boxes.onShow = [&](const platform::MsgBoxRecord&) { captionDuring = w.windowTitle(); };
     boxes.answer(MsgAnswer::Yes);
-    w.cmdDelete_Click();
+    click(w, "cmdDelete");
     ASSERT_EQ(boxes.shown().size(), 2u);
     EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("파일이 삭제되었습니다."));
     EXPECT_EQ(boxes.shown()[1].title, QStringLiteral("확인"));
@@ -343,54 +334,53 @@ TEST_F(Transfers, DeleteAsksAndReports) {
     EXPECT_EQ(captionDuring, QStringLiteral("데이터 리스트[삭제 대상.txt] 삭제 중..."));
     EXPECT_FALSE(QFile::exists(kHome + QStringLiteral("삭제 대상.txt")));
     EXPECT_TRUE(QFile::exists(kHome + QStringLiteral("삭제")));
-    EXPECT_TRUE(w.List1->selectedItems().isEmpty());
-    EXPECT_FALSE(select(w, QStringLiteral("삭제 대상.txt")));
-    EXPECT_EQ(w.windowTitle(), FrmMain::Caption());
+    EXPECT_TRUE(list(w)->selectedItems().isEmpty());
+    EXPECT_FALSE(itemOf(w, QStringLiteral("삭제 대상.txt")));
+    EXPECT_EQ(w.windowTitle(), kCaption);
     // Already gone, and a folder: the three-paragraph failure, no refresh.
+    boxes.onShow = {};
     for (const QString& name : {QStringLiteral("삭제"), QStringLiteral("sub")}) {
-        ASSERT_TRUE(select(w, name));
+        ASSERT_TRUE(clickLine(w, name));
         if (name == QStringLiteral("삭제")) QFile::remove(kHome + name);
         boxes.clear();
-        boxes.onShow = {};
         boxes.answer(MsgAnswer::Yes);
-        w.cmdDelete_Click();
+        click(w, "cmdDelete");
         ASSERT_EQ(boxes.shown().size(), 2u);
         EXPECT_EQ(boxes.shown()[1].text, kDeleteFail);
         EXPECT_EQ(boxes.shown()[1].title, QStringLiteral("확인"));
-        EXPECT_TRUE(select(w, name));  // the line stays until the next refresh
+        EXPECT_TRUE(itemOf(w, name));  // the line stays until the next refresh
     }
     EXPECT_TRUE(QDir(kHome + QStringLiteral("sub")).exists());
 }
 
-}  // namespace
-
-namespace {
-
-TEST_F(Transfers, GarbageListingShowsOnlyWhatParses) {
+// The server cutting the transfer, a folder that cannot be written and a
+// full disk: the user's old copy stays as it was, nothing else is left.
+TEST_F(Transfers, FailedDownloadsKeepTheOldCopy) {
     ScriptedMsgBoxes boxes;
-    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), testenv::ftp::kGarbage.port);
-    FrmMain w;
-    w.Show();
-    EXPECT_TRUE(boxes.shown().empty());
-    EXPECT_TRUE(select(w, QStringLiteral("report.zip")));
-    for (int i = 0; i < w.List1->count(); ++i)
-        EXPECT_FALSE(w.List1->item(i)->data(Qt::UserRole).toString().isEmpty());
-}
-
-// The local side failing: a folder that cannot be written, and a full disk.
-TEST_F(Transfers, LocalFailuresLeaveNothingBehind) {
-    ScriptedMsgBoxes boxes;
-    FrmMain w;
-    w.Show();
+    {
+        FrmMain w(at(testenv::ftp::kCut.port));
+        w.Show();
+        writeFile(localDir() + QStringLiteral("/report.zip"), "old copy");
+        ASSERT_TRUE(download(w, QStringLiteral("report.zip")));
+        EXPECT_EQ(boxes.texts(), (std::vector<QString>{kReadFail, kFail}));
+        EXPECT_EQ(bytes(localDir() + QStringLiteral("/report.zip")), QByteArray("old copy"));
+        EXPECT_EQ(QDir(localDir()).entryList({QStringLiteral("report.zip?*")}, QDir::Files | QDir::Hidden), QStringList());
+    }
     QTemporaryDir tmp;
-    // Where the folder should be stands a file: nothing can be created in it.
-    const QString notDir = tmp.path() + QStringLiteral("/AS파일");
-    writeFile(notDir, "a file, not a folder");
-    EXPECT_FALSE(w.FileDownLoad(QStringLiteral("as_files/2048.bin"), notDir, QString()));
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].text,
-              QStringLiteral("Error 75 (Path/File access error) in procedure FileDownLoad of Module FrmMain"));
-
+    {
+        // Where the folder should be stands a file: the list still works,
+        // downloads fail with the error of the write.
+        const QString notDir = tmp.path() + QStringLiteral("/AS파일");
+        writeFile(notDir, "a file, not a folder");
+        FrmMain w(at(testenv::ftp::kMain.port, notDir));
+        w.Show();
+        boxes.clear();
+        ASSERT_TRUE(download(w, QStringLiteral("2048.bin")));
+        ASSERT_EQ(boxes.shown().size(), 2u);
+        EXPECT_EQ(boxes.shown()[0].text,
+                  QStringLiteral("Error 75 (Path/File access error) in procedure FileDownLoad of Module FrmMain"));
+        EXPECT_EQ(boxes.shown()[1].text, kFail);
+    }
     // A 1 MB file system receiving a 12 MB file.
     const QString small = tmp.path() + QStringLiteral("/full");
     QDir().mkpath(small);
@@ -399,15 +389,16 @@ TEST_F(Transfers, LocalFailuresLeaveNothingBehind) {
                                           QStringLiteral("size=1m"), QStringLiteral("tmpfs"), small});
     if (!mount.waitForFinished() || mount.exitCode() != 0) GTEST_SKIP() << "cannot mount a small file system here";
     writeFile(small + QStringLiteral("/report.zip"), "old copy");
-    boxes.clear();
-    EXPECT_FALSE(w.FileDownLoad(QStringLiteral("as_files/report.zip"), small, QString()));
-    ASSERT_FALSE(boxes.shown().empty());
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("Error 61 (Disk full) in procedure FileDownLoad of Module FrmMain"));
-    QFile old(small + QStringLiteral("/report.zip"));
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), QByteArray("old copy"));
+    {
+        FrmMain w(at(testenv::ftp::kMain.port, small));
+        w.Show();
+        boxes.clear();
+        ASSERT_TRUE(download(w, QStringLiteral("report.zip")));
+        ASSERT_FALSE(boxes.shown().empty());
+        EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("Error 61 (Disk full) in procedure FileDownLoad of Module FrmMain"));
+    }
+    EXPECT_EQ(bytes(small + QStringLiteral("/report.zip")), QByteArray("old copy"));
     EXPECT_EQ(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.zip")});
-    old.close();
     QProcess::execute(QStringLiteral("umount"), {small});
 }
 

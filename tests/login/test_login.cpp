@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <dlfcn.h>
 
 #include "db/cmysql.h"
 #include "login/admission.h"
@@ -22,7 +23,32 @@
 using namespace testsupport;
 using platform::NetworkAdapterConfiguration;
 
+// The client library's allocation of a connection record, made to fail on
+// demand the way it does when memory runs out: after `g_initsUntilFailure`
+// more successes (-1: never).
+int g_initsUntilFailure = -1;
+extern "C" void* mysql_init(void* m) {
+    static const auto real = reinterpret_cast<void* (*)(void*)>(dlsym(RTLD_NEXT, "mysql_init"));
+    if (g_initsUntilFailure >= 0 && g_initsUntilFailure-- == 0) return nullptr;
+    return real(m);
+}
+
 namespace {
+
+template <class T = QWidget>
+T* ctl(const QWidget& w, const char* name) {
+    T* c = w.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_TRUE(c) << name;
+    return c;
+}
+QLineEdit* password(const frmLogin& f) { return ctl<QLineEdit>(f, "txtPassword"); }
+QCheckBox* saveBox(const frmLogin& f) { return ctl<QCheckBox>(f, "chkpwdSave"); }
+void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+// Puts `text` into the password box (as a paste would) and presses Enter.
+void signIn(frmLogin& f, const QString& text) {
+    password(f)->setText(text);
+    QTest::keyClick(password(f), Qt::Key_Return);
+}
 
 const QString kRefusal = QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.\r\nMAC: ");
 const QString kWrong = QStringLiteral("암호가 잘못되었습니다.");
@@ -183,10 +209,10 @@ TEST_F(Login, PasswordsReachTheServerAsTyped) {
         frmLogin f(nullptr, endpoints());
         open(f);
         ASSERT_TRUE(f.connection());
-        EXPECT_EQ(f.txtUserName->text(), QStringLiteral("t_lee"));
-        EXPECT_FALSE(f.txtUserName->isEnabled());
-        f.txtPassword->setText(c.typed);
-        f.cmdOK->click();
+        EXPECT_EQ(ctl<QLineEdit>(f, "txtUserName")->text(), QStringLiteral("t_lee"));
+        EXPECT_FALSE(ctl(f, "txtUserName")->isEnabled());
+        password(f)->setText(c.typed);
+        click(ctl(f, "cmdOK"));
         EXPECT_TRUE(f.LoginSucceeded) << c.sqlLiteral.toStdString();
         EXPECT_TRUE(boxes.shown().empty()) << c.sqlLiteral.toStdString();
         EXPECT_FALSE(f.isVisible());
@@ -199,8 +225,7 @@ TEST_F(Login, PasswordsReachTheServerAsTyped) {
         ScriptedMsgBoxes boxes;
         frmLogin f(nullptr, endpoints());
         open(f);
-        f.txtPassword->setText(evil);
-        f.cmdOK->click();
+        signIn(f, evil);
         EXPECT_FALSE(f.LoginSucceeded) << evil.toStdString();
         EXPECT_EQ(boxes.texts(), std::vector<QString>{kWrong}) << evil.toStdString();
     }
@@ -213,16 +238,15 @@ TEST_F(Login, WrongPasswordAndHiddenUserLookAlike) {
         ScriptedMsgBoxes boxes;
         frmLogin f(nullptr, endpoints());
         open(f);
-        f.txtPassword->setText(pw);
-        f.cmdOK->click();
+        signIn(f, pw);
         EXPECT_FALSE(f.LoginSucceeded);
         EXPECT_TRUE(f.isVisible());
         ASSERT_EQ(boxes.shown().size(), 1u);
         EXPECT_EQ(boxes.shown()[0].text, kWrong);
         EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("로그인"));
         EXPECT_EQ(boxes.shown()[0].icon, platform::MsgIcon::None);
-        EXPECT_EQ(QApplication::focusWidget(), f.txtPassword);
-        EXPECT_EQ(f.txtPassword->selectedText(), pw);  // Home, then Shift+End
+        EXPECT_EQ(QApplication::focusWidget(), password(f));
+        EXPECT_EQ(password(f)->selectedText(), pw);  // Home, then Shift+End
     }
 }
 
@@ -233,7 +257,7 @@ TEST_F(Login, RememberedPassword) {
     {
         ScriptedMsgBoxes boxes;
         frmLogin f(nullptr, endpoints());
-        EXPECT_TRUE(f.chkpwdSave->isChecked());
+        EXPECT_TRUE(saveBox(f)->isChecked());
         open(f);
         EXPECT_TRUE(f.LoginSucceeded);
         EXPECT_TRUE(boxes.shown().empty());
@@ -241,39 +265,53 @@ TEST_F(Login, RememberedPassword) {
     }
     // Stale: the wrong-password message at once, the password selected.
     store(QStringLiteral("passwd"), QStringLiteral("old-pw"));
-    {
-        ScriptedMsgBoxes boxes;
-        frmLogin f(nullptr, endpoints());
-        open(f);
-        EXPECT_FALSE(f.LoginSucceeded);
-        EXPECT_EQ(boxes.texts(), std::vector<QString>{kWrong});
-        EXPECT_EQ(f.txtPassword->selectedText(), QStringLiteral("old-pw"));
+    ScriptedMsgBoxes boxes;
+    frmLogin f(nullptr, endpoints());
+    open(f);
+    EXPECT_FALSE(f.LoginSucceeded);
+    EXPECT_EQ(boxes.texts(), std::vector<QString>{kWrong});
+    EXPECT_EQ(password(f)->selectedText(), QStringLiteral("old-pw"));
 
-        // Unticking erases the stored password at once; ticking stores the box's text.
-        f.chkpwdSave->setChecked(false);
-        EXPECT_EQ(setting(QStringLiteral("issave_passwd")), QStringLiteral("0"));
-        EXPECT_EQ(setting(QStringLiteral("passwd")), QString());
-        f.chkpwdSave->setChecked(true);
-        EXPECT_EQ(setting(QStringLiteral("issave_passwd")), QStringLiteral("1"));
-        EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("old-pw"));
+    // Unticking erases the stored password at once; ticking stores the box's text.
+    click(saveBox(f));
+    EXPECT_EQ(setting(QStringLiteral("issave_passwd")), QStringLiteral("0"));
+    EXPECT_EQ(setting(QStringLiteral("passwd")), QString());
+    click(saveBox(f));
+    EXPECT_EQ(setting(QStringLiteral("issave_passwd")), QStringLiteral("1"));
+    EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("old-pw"));
 
-        // Editing, then leaving the box, stores the new text while ticked...
-        f.txtPassword->setFocus();
-        f.txtPassword->setText(QStringLiteral("new-pw"));
-        f.chkpwdSave->setFocus();
-        EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("new-pw"));
-        // ...leaving without an edit stores nothing...
-        store(QStringLiteral("passwd"), QStringLiteral("kept"));
-        f.txtPassword->setFocus();
-        f.chkpwdSave->setFocus();
-        EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("kept"));
-        // ...and while unticked an edit is not remembered.
-        f.chkpwdSave->setChecked(false);
-        f.txtPassword->setFocus();
-        f.txtPassword->setText(QStringLiteral("secret2"));
-        f.chkpwdSave->setFocus();
-        EXPECT_EQ(setting(QStringLiteral("passwd")), QString());
-    }
+    // A mistyped password is not stored when the message box takes the
+    // focus, nor when another application does...
+    QLineEdit elsewhere;
+    auto away = [&] {
+        elsewhere.show();
+        QApplication::setActiveWindow(&elsewhere);
+    };
+    boxes.onShow = [&](const platform::MsgBoxRecord&) { away(); };
+    click(password(f));
+    QTest::keyClicks(password(f), QStringLiteral("-typo"));
+    QTest::keyClick(password(f), Qt::Key_Return);
+    QApplication::setActiveWindow(&f);
+    EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("old-pw"));
+    away();
+    QApplication::setActiveWindow(&f);
+    EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("old-pw"));
+    // ...leaving the box for another control of the form stores the edit...
+    EXPECT_EQ(QApplication::focusWidget(), password(f));
+    QTest::keyClicks(password(f), QStringLiteral("new-pw"));
+    QTest::keyClick(password(f), Qt::Key_Tab);
+    EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("new-pw"));
+    // ...leaving it without an edit stores nothing...
+    store(QStringLiteral("passwd"), QStringLiteral("kept"));
+    click(password(f));
+    QTest::keyClick(password(f), Qt::Key_Tab);
+    EXPECT_EQ(setting(QStringLiteral("passwd")), QStringLiteral("kept"));
+    // ...and while unticked an edit is not remembered.
+    click(saveBox(f));
+    click(password(f));
+    QTest::keyClicks(password(f), QStringLiteral("2"));
+    QTest::keyClick(password(f), Qt::Key_Tab);
+    EXPECT_EQ(setting(QStringLiteral("passwd")), QString());
     const QFileInfo file(platform::SettingsFilePath(frmLogin::SettingsApp()));
     EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
               QFile::Permissions());
@@ -305,17 +343,27 @@ TEST_F(Login, ReactivationRunsTheAdmissionOnce) {
     EXPECT_TRUE(boxes.shown().empty());
 }
 
-TEST_F(Login, CancelEscAndFrameEndTheSignInSilently) {
-    for (int way = 0; way < 3; ++way) {
+// Cancel, Esc, the frame, and a connection object the client library cannot
+// even create: the form hides without signing in.
+TEST_F(Login, SignInEndsWithoutSuccess) {
+    for (int way = 0; way < 4; ++way) {
         ScriptedMsgBoxes boxes;
         frmLogin f(nullptr, endpoints());
+        if (way == 3) g_initsUntilFailure = 1;  // the admission's lookup gets its record, the form does not
         open(f);
-        const int tid = f.connection()->thread_id();
-        if (way == 0) f.cmdCancel->click();
+        g_initsUntilFailure = -1;
+        const int tid = f.connection() ? f.connection()->thread_id() : 0;
+        if (way == 0) click(ctl(f, "cmdCancel"));
         else if (way == 1) QTest::keyClick(&f, Qt::Key_Escape);
-        else f.close();
-        EXPECT_FALSE(f.isVisible());
+        else if (way == 2) f.close();
+        EXPECT_FALSE(f.isVisible()) << way;
         EXPECT_FALSE(f.LoginSucceeded);
+        if (way == 3) {
+            EXPECT_EQ(boxes.texts(), std::vector<QString>{QStringLiteral(
+                                         "Error 512 (Cannot Initialize a mysql record::Fatal) in procedure "
+                                         "Form_Activate of Form frmLogin")});
+            continue;
+        }
         EXPECT_TRUE(boxes.shown().empty());
         f.Form_Unload();
         EXPECT_EQ(f.connection(), nullptr);
@@ -332,35 +380,41 @@ TEST_F(Login, LayoutAndControls) {
     frmLogin f(nullptr, endpoints());
     EXPECT_EQ(f.windowTitle(), QStringLiteral("로그인"));
     EXPECT_EQ(f.size(), QSize(295, 107));
-    EXPECT_EQ(f.txtUserName->geometry(), QRect(75, 9, 155, 23));
-    EXPECT_EQ(f.txtPassword->geometry(), QRect(75, 35, 155, 23));
-    EXPECT_EQ(f.cmdOK->geometry(), QRect(75, 65, 76, 26));
-    EXPECT_EQ(f.chkpwdSave->geometry(), QRect(237, 39, 46, 16));
-    EXPECT_EQ(f.lblLabels[0]->geometry(), QRect(10, 14, 61, 16));
-    EXPECT_EQ(f.lblLabels[1]->geometry(), QRect(21, 41, 48, 15));
-    EXPECT_EQ(f.cmdCancel->geometry(), QRect(156, 65, 76, 26));
-    EXPECT_EQ(f.cmdOK->text(), QStringLiteral("확인"));
-    EXPECT_EQ(f.cmdCancel->text(), QStringLiteral("취소"));
-    EXPECT_EQ(f.chkpwdSave->text(), QStringLiteral("저장"));
-    EXPECT_EQ(f.lblLabels[0]->text(), QStringLiteral("아이디(&U):"));
-    EXPECT_EQ(f.lblLabels[1]->text(), QStringLiteral("암호(&P):"));
-    EXPECT_TRUE(f.cmdOK->isDefault());
-    EXPECT_EQ(f.txtPassword->echoMode(), QLineEdit::Password);
-    EXPECT_FALSE(f.txtPassword->testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize());
+    struct Control {
+        const char* name;
+        QRect rect;
+        const char* text;
+    } controls[] = {
+        {"txtUserName", {75, 9, 155, 23}, ""},          {"txtPassword", {75, 35, 155, 23}, ""},
+        {"cmdOK", {75, 65, 76, 26}, "확인"},            {"chkpwdSave", {237, 39, 46, 16}, "저장"},
+        {"lblLabels_0", {10, 14, 61, 16}, "아이디(&U):"}, {"lblLabels_1", {21, 41, 48, 15}, "암호(&P):"},
+        {"cmdCancel", {156, 65, 76, 26}, "취소"},
+    };
+    for (const Control& c : controls) {
+        QWidget* x = ctl(f, c.name);
+        ASSERT_TRUE(x);
+        EXPECT_EQ(x->geometry(), c.rect) << c.name;
+        if (*c.text) {
+            EXPECT_EQ(x->property("text").toString(), QString::fromUtf8(c.text)) << c.name;
+        }
+    }
+    EXPECT_TRUE(ctl<QPushButton>(f, "cmdOK")->isDefault());
+    EXPECT_EQ(password(f)->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(password(f)->testAttribute(Qt::WA_InputMethodEnabled));
     EXPECT_FALSE(f.windowIcon().isNull());
-    auto nextTab = [](QWidget* w) {
+    // Every password character is drawn as "*".
+    EXPECT_EQ(password(f)->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, password(f)), int('*'));
+    // Tab: user id, password, OK, save switch, cancel, and round again.
+    QStringList order;
+    QWidget* w = ctl(f, "txtUserName");
+    for (int i = 0; i < 5; ++i) {
         do w = w->nextInFocusChain();
         while (!(w->focusPolicy() & Qt::TabFocus));
-        return w;
-    };
-    EXPECT_EQ(nextTab(f.txtUserName), f.txtPassword);
-    EXPECT_EQ(nextTab(f.txtPassword), f.cmdOK);
-    EXPECT_EQ(nextTab(f.cmdOK), f.chkpwdSave);
-    EXPECT_EQ(nextTab(f.chkpwdSave), f.cmdCancel);
-    EXPECT_EQ(nextTab(f.cmdCancel), f.txtUserName);
-    // Every password character is drawn as "*".
-    EXPECT_EQ(f.txtPassword->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, f.txtPassword),
-              int('*'));
+        order << w->objectName();
+    }
+    EXPECT_EQ(order, QStringList({QStringLiteral("txtPassword"), QStringLiteral("cmdOK"), QStringLiteral("chkpwdSave"),
+                                  QStringLiteral("cmdCancel"), QStringLiteral("txtUserName")}));
 }
 
 }  // namespace
