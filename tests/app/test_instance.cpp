@@ -1,9 +1,10 @@
-// Two real copies of the program on one virtual screen: the second one says
-// so and ends, the first one goes on undisturbed.
+// Real copies of the program on a virtual screen: a second copy says so and
+// ends while the first goes on undisturbed; a screen reader finds the windows.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -45,35 +46,47 @@ std::string windowNames(const QProcessEnvironment& env) {
     return out;
 }
 
-TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
+// A virtual screen (Xvfb picks a free display itself and tells its number on
+// stdout) and a copy of the program in a folder of its own: it finds no
+// companion programs there, so whatever the build folder holds plays no part.
+struct Screen {
     QTemporaryDir tmp;
-    // Xvfb picks a free display itself and tells its number on stdout.
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"), QStringLiteral("-screen"),
-                                        QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                        QStringLiteral("tcp")});
-    ASSERT_TRUE(xvfb.waitForStarted());
-    QByteArray num;
-    for (int i = 0; i < 100 && !num.contains('\n'); ++i) {
-        xvfb.waitForReadyRead(100);
-        num += xvfb.readAllStandardOutput();
-    }
-    ASSERT_FALSE(num.trimmed().isEmpty()) << "no virtual screen";
-    const QString display = QStringLiteral(":") + QString::fromLatin1(num.trimmed());
-
-    // A copy of the program in a folder of its own: it finds no companion
-    // programs there, so whatever the build folder holds plays no part.
-    const QString prog = tmp.path() + QStringLiteral("/prog/orvel-as");
-    QDir().mkpath(tmp.path() + QStringLiteral("/prog"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(ORVEL_BIN), prog));
-
+    QString prog;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());  // both copies share this lock folder
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.path() + QStringLiteral("/config"));
-    QDir().mkpath(tmp.path() + QStringLiteral("/config"));
-    QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    bool start() {
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                                            QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!xvfb.waitForStarted()) return false;
+        QByteArray num;
+        for (int i = 0; i < 100 && !num.contains('\n'); ++i) {
+            xvfb.waitForReadyRead(100);
+            num += xvfb.readAllStandardOutput();
+        }
+        if (num.trimmed().isEmpty()) return false;
+        prog = tmp.path() + QStringLiteral("/prog/orvel-as");
+        QDir().mkpath(tmp.path() + QStringLiteral("/prog"));
+        QDir().mkpath(tmp.path() + QStringLiteral("/config"));
+        QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + QString::fromLatin1(num.trimmed()));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());  // copies share this lock folder
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.path() + QStringLiteral("/config"));
+        return QFile::copy(QStringLiteral(ORVEL_BIN), prog);
+    }
+    ~Screen() {
+        xvfb.kill();
+        xvfb.waitForFinished();
+    }
+};
+
+TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
+    Screen screen;
+    ASSERT_TRUE(screen.start()) << "no virtual screen";
+    const QString& prog = screen.prog;
+    const QProcessEnvironment& env = screen.env;
 
     // The first copy reaches the login window (this machine's adapter is
     // registered by the test environment) and waits there.
@@ -121,8 +134,29 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
         << third.readAllStandardError().toStdString() << " windows: " << windowNames(env);
     third.kill();
     third.waitForFinished();
-    xvfb.kill();
-    xvfb.waitForFinished();
+}
+
+// A screen reader finds every window by its title and as a window: the
+// probe signs in and closes the main window through the accessibility bus.
+TEST(Accessibility, WindowsAreFoundByTitle) {
+    Screen screen;
+    ASSERT_TRUE(screen.start()) << "no virtual screen";
+    screen.env.insert(QStringLiteral("QT_ACCESSIBILITY"), QStringLiteral("1"));
+    screen.env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+    QProcess probe;
+    probe.setProcessEnvironment(screen.env);
+    // The distribution's Python: the accessibility client is its package.
+    probe.start(QStringLiteral("dbus-run-session"),
+                {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
+                 QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("a11y_probe.py")), screen.prog,
+                 QStringLiteral("demo1234")});
+    ASSERT_TRUE(probe.waitForFinished(150000));
+    // The bus's own services print on the same stdout.
+    QStringList seen;
+    for (const QString& l : QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n')))
+        if (l.startsWith(QLatin1String("window ")) || l.startsWith(QLatin1String("exit "))) seen << l;
+    EXPECT_EQ(seen.join(QLatin1Char('|')).toStdString(), "window dialog 로그인|window frame 데이터 리스트|exit 0")
+        << probe.readAllStandardError().toStdString();
 }
 
 }  // namespace
