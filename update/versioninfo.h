@@ -1,22 +1,13 @@
 #pragma once
-// The version block of an executable: reading it out of PE resources or out
-// of an ELF section, building one, and reading its labelled texts.
+// The version block of an executable: building one and reading its
+// labelled texts (the raw block comes from platform/fileversion.h).
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <utility>
 #include <vector>
 
-// The raw version block of a file: for a PE file the first RT_VERSION
-// resource (type 16, first name, first language); for an ELF file the
-// contents of the section ".orvel_version", where the build stamps our own
-// executables. Empty when there is none or the file is truncated or
-// malformed; every offset and size is checked against the bytes at hand.
-QByteArray ExtractVersionBlock(const QByteArray& fileBytes);
-
-// Reads the file (at most its first 256 MiB) and extracts its block. Empty
-// when the file cannot be read.
-QByteArray ReadVersionBlock(const QString& path);
+#include "platform/fileversion.h"
 
 // A version block in the Windows layout (UTF-16LE, 32-bit aligned): fixed
 // file info, one string table "<langId><codePage>" in hex ("041204B0") with
