@@ -8,10 +8,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QProcess>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -64,12 +66,25 @@ QString ftpUrl(int port, const QString& path) {
         .arg(path);
 }
 
-// The window on the server at `port`, shown (first listing done).
+// The window on the server at `port`, shown (first listing done), with its
+// download folder beside the program as in real use.
 std::unique_ptr<FrmMain> openWindow(int port) {
-    FrmMain::SetFtpServerForTests(QString::fromUtf8(testenv::kHost), port);
-    auto w = std::make_unique<FrmMain>();
+    FrmMainEndpoints at;
+    at.ftpHost = QString::fromUtf8(testenv::kHost);
+    at.ftpPort = port;
+    at.localFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/AS파일");
+    auto w = std::make_unique<FrmMain>(at);
     w->Show();
     return w;
+}
+
+// The form's controls, by the names the form gives them.
+QListWidget* listOf(FrmMain& w) { return w.findChild<QListWidget*>(QStringLiteral("List1")); }
+void refresh(FrmMain& w) { w.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click(); }
+// What a double-click on the selected line runs.
+void downloadSelected(FrmMain& w) {
+    QListWidget* list = listOf(w);
+    Q_EMIT list->itemDoubleClicked(list->currentItem());
 }
 
 // The largest gap between two runs of the window thread's event loop,
@@ -112,13 +127,14 @@ int list(int mlsdPort, int listPort, int rounds) {
     Kind kinds[] = {{"MLSD", mlsdPort, {QStringLiteral("-X"), QStringLiteral("MLSD")}, nullptr, {}, {}, {}},
                     {"LIST", listPort, {}, nullptr, {}, {}, {}}};
     int count = -1;
+    Watchdog dog;
     for (Kind& k : kinds) {
         k.w = openWindow(k.port);
-        if (count >= 0 && k.w->List1->count() != count) {
-            std::fprintf(stderr, "LIST and MLSD disagree: %d and %d lines\n", count, k.w->List1->count());
+        if (count >= 0 && listOf(*k.w)->count() != count) {
+            std::fprintf(stderr, "LIST and MLSD disagree: %d and %d lines\n", count, listOf(*k.w)->count());
             return 3;
         }
-        count = k.w->List1->count();
+        count = listOf(*k.w)->count();
     }
     std::printf("listing: %d entries, TZ=%s (time until the list is full; curl: raw listing to /dev/null)\n", count,
                 qgetenv("TZ").constData());
@@ -129,18 +145,21 @@ int list(int mlsdPort, int listPort, int rounds) {
             args += k.curlExtra;
             args << ftpUrl(k.port, QStringLiteral("as_files/"));
             const double c = runCurl(args);
+            dog.start();
             QElapsedTimer t;
             t.start();
-            k.w->cmdOK_Click();
+            refresh(*k.w);
             const double o = t.nsecsElapsed() / 1e9;
-            if (k.w->List1->count() != count) {
-                std::fprintf(stderr, "%s round %d: %d lines, expected %d\n", k.name, r + 1, k.w->List1->count(), count);
+            const double gap = dog.stop();
+            if (listOf(*k.w)->count() != count) {
+                std::fprintf(stderr, "%s round %d: %d lines, expected %d\n", k.name, r + 1, listOf(*k.w)->count(), count);
                 return 3;
             }
             k.ours.push_back(o);
             k.curl.push_back(c);
             k.ratio.push_back(o / c);
-            std::printf("  round %d %s: orvel-as %.3f s, curl %.3f s, ratio %.2f\n", r + 1, k.name, o, c, o / c);
+            std::printf("  round %d %s: orvel-as %.3f s, curl %.3f s, ratio %.2f, longest stall %.3f s\n", r + 1,
+                        k.name, o, c, o / c, gap);
         }
     }
     double worst = 0;
@@ -161,9 +180,10 @@ int download(int port, const QString& name, const QString& source, int rounds) {
     });
     auto w = openWindow(port);
     bool found = false;
-    for (int i = 0; i < w->List1->count() && !found; ++i)
-        if (w->List1->item(i)->data(Qt::UserRole).toString() == name) {
-            w->List1->setCurrentRow(i);
+    QListWidget* list = listOf(*w);
+    for (int i = 0; i < list->count() && !found; ++i)
+        if (list->item(i)->data(Qt::UserRole).toString() == name) {
+            list->setCurrentRow(i);
             found = true;
         }
     if (!found) {
@@ -171,11 +191,16 @@ int download(int port, const QString& name, const QString& source, int rounds) {
         return 2;
     }
     const qint64 size = QFileInfo(source).size();
-    const QString local = w->LocalFolder + QLatin1Char('/') + name;
-    const QString curlOut = w->LocalFolder + QStringLiteral("/curl-") + name;
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/AS파일");
+    const QString local = folder + QLatin1Char('/') + name;
+    const QString curlOut = folder + QStringLiteral("/curl-") + name;
+    // Idle means shown and drawn: the first paint's caches are no download's.
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
     const long idle = statusKb("VmRSS");
     std::printf("download: %s, %.0f MB into %s (curl -o into the same folder; disks synced between runs)\n",
-                qUtf8Printable(name), size / 1e6, qUtf8Printable(w->LocalFolder));
+                qUtf8Printable(name), size / 1e6, qUtf8Printable(folder));
     std::vector<double> ours, theirs, ratio, peak, stall;
     Watchdog dog;
     for (int r = 0; r < rounds; ++r) {
@@ -192,7 +217,7 @@ int download(int port, const QString& name, const QString& source, int rounds) {
         dog.start();
         QElapsedTimer t;
         t.start();
-        w->DownLoadSelected();
+        downloadSelected(*w);
         const double o = t.nsecsElapsed() / 1e9;
         const double gap = dog.stop();
         const long above = statusKb("VmHWM") - idle;
