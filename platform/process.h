@@ -40,7 +40,7 @@ ProcessOutcome StartProcessDetached(const QString& program, const QStringList& a
 void OpenFolderInFileManager(const QString& folder);
 
 // Tests replace the file manager with a hook that records the folder (empty:
-// back to xdg-open).
+// back to the desktop's own).
 using OpenFolderHook = std::function<void(const QString&)>;
 void setOpenFolderHook(OpenFolderHook hook);
 
