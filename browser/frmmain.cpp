@@ -63,10 +63,13 @@ FrmMain::FrmMain(FrmMainEndpoints endpoints, QWidget* parent)
     connect(esc, &QShortcut::activated, ui->CmdClose, &QPushButton::click);
 
     connect(ui->CmdClose, &QPushButton::clicked, this, [this] { CmdClose_Click(); });
-    connect(ui->cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
-    connect(ui->cmdDelete, &QPushButton::clicked, this, [this] { cmdDelete_Click(); });
+    // While a command waits for its transfer the window takes no user input,
+    // but assistive technology can still press a button: a second command is
+    // refused rather than run inside the first.
+    connect(ui->cmdOK, &QPushButton::clicked, this, [this] { if (!m_busy) cmdOK_Click(); });
+    connect(ui->cmdDelete, &QPushButton::clicked, this, [this] { if (!m_busy) cmdDelete_Click(); });
     // Only a double-click downloads; no key starts a download.
-    connect(ui->List1, &QListWidget::itemDoubleClicked, this, [this] { List1_DblClick(); });
+    connect(ui->List1, &QListWidget::itemDoubleClicked, this, [this] { if (!m_busy) List1_DblClick(); });
 
     // While the server is busy the window keeps repainting, so it never
     // shows as not responding; it takes no user input meanwhile.
@@ -165,20 +168,20 @@ void FrmMain::SetList() {
                          platform::MsgIcon::Information, platform::AppTitle());
         return;
     }
+    // The listing runs on a worker while this thread waits: the window must
+    // not close under it (the load's first listing counts too).
+    const Busy busy(m_busy);
     QListWidget* list = ui->List1;
     list->clear();
-    // A failure is reported and the list shows what was read before it.
-    std::vector<browser::ListLine> lines;
+    // A failure is reported and the list shows what was read before it. The
+    // items are made while the listing arrives; here they are only added.
+    std::vector<std::unique_ptr<QListWidgetItem>> items;
     platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
-        lines = browser::ReadListLines(hConnect.get(), RemoteFolder, groupSeparator());
+        items = browser::ReadListItems(hConnect.get(), RemoteFolder, groupSeparator());
     });
     list->setUpdatesEnabled(false);
     platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
-        for (const auto& l : lines) {
-            auto* item = new QListWidgetItem(l.text);
-            item->setData(Qt::UserRole, l.name);
-            list->addItem(item);
-        }
+        for (auto& item : items) list->addItem(item.release());
     });
     list->setUpdatesEnabled(true);
 }

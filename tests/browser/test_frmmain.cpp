@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <ctime>
 
 #include "browser/frmmain.h"
@@ -252,6 +253,38 @@ TEST_F(Transfers, DownloadsArriveWholeAndReplaceTheOldCopy) {
     EXPECT_EQ(boxes.shown().back().icon, MsgIcon::Information);
     // No temporary files stay behind.
     EXPECT_TRUE(QDir(localDir()).entryList({QStringLiteral("*.*.*")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// The transfer runs on a worker while the window waits in an event loop:
+// things that reach it meanwhile (a close request, a button pressed by
+// assistive technology) find the command still running and are refused.
+TEST_F(Transfers, WindowStaysModalWhileATransferRuns) {
+    ScriptedMsgBoxes boxes;
+    FrmMain w(at(testenv::ftp::kMain.port));
+    w.Show();
+    for (const bool refresh : {false, true}) {
+        QString caption;
+        Qt::CursorShape cursor = Qt::ArrowCursor;
+        bool closed = true;
+        QTimer::singleShot(0, &w, [&] {
+            caption = w.windowTitle();
+            cursor = w.cursor().shape();
+            closed = w.close();
+            ctl<QPushButton>(w, "cmdDelete")->click();
+            ctl<QPushButton>(w, "cmdOK")->click();
+        });
+        boxes.clear();
+        ASSERT_TRUE(clickLine(w, QStringLiteral("report.zip")));
+        if (refresh) click(w, "cmdOK");
+        else ASSERT_TRUE(download(w, QStringLiteral("report.zip")));
+        EXPECT_EQ(caption, refresh ? kCaption : kCaption + QStringLiteral("[report.zip] 다운로드 중..."));
+        EXPECT_EQ(cursor, Qt::WaitCursor);
+        EXPECT_FALSE(closed);
+        EXPECT_TRUE(w.isVisible());
+        // Only the command's own message: no deletion was asked for.
+        EXPECT_EQ(boxes.texts(), refresh ? std::vector<QString>{} : std::vector<QString>{kOk});
+        EXPECT_GT(list(w)->count(), 5);
+    }
 }
 
 TEST_F(Transfers, WhatCannotBeDownloadedLeavesTheFolderAlone) {
