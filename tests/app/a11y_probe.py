@@ -1,9 +1,7 @@
-"""Drives the real program the way a screen reader does: starts it, finds
-its windows by title on the accessibility bus, signs in through the
-accessible password box and OK button, and closes the main window with its
-"닫기" button. Prints one line per window found ("window <role> <title>")
-and the program's exit code ("exit <n>"). Usage: a11y_probe.py PROGRAM PASSWORD
-"""
+# Drives the program as a screen reader would: finds its windows by title on
+# the accessibility bus, signs in and closes through accessible actions.
+# Prints "window <role> <title>" per window found, then "exit <code>".
+# Usage: a11y_probe.py PROGRAM PASSWORD
 import atexit
 import subprocess
 import sys
@@ -11,7 +9,7 @@ import time
 
 import pyatspi
 
-DEADLINE = time.monotonic() + 90
+DEADLINE = time.monotonic() + 120
 
 
 def until(find, what):

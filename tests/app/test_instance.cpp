@@ -150,7 +150,7 @@ TEST(Accessibility, WindowsAreFoundByTitle) {
                 {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
                  QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("a11y_probe.py")), screen.prog,
                  QStringLiteral("demo1234")});
-    ASSERT_TRUE(probe.waitForFinished(150000));
+    ASSERT_TRUE(probe.waitForFinished(180000));
     // The bus's own services print on the same stdout.
     QStringList seen;
     for (const QString& l : QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n')))

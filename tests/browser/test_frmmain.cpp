@@ -266,6 +266,8 @@ TEST_F(Transfers, WindowStaysModalWhileATransferRuns) {
         QString caption;
         Qt::CursorShape cursor = Qt::ArrowCursor;
         bool closed = true;
+        ASSERT_TRUE(clickLine(w, QStringLiteral("report.zip")));
+        boxes.clear();
         QTimer::singleShot(0, &w, [&] {
             caption = w.windowTitle();
             cursor = w.cursor().shape();
@@ -273,10 +275,8 @@ TEST_F(Transfers, WindowStaysModalWhileATransferRuns) {
             ctl<QPushButton>(w, "cmdDelete")->click();
             ctl<QPushButton>(w, "cmdOK")->click();
         });
-        boxes.clear();
-        ASSERT_TRUE(clickLine(w, QStringLiteral("report.zip")));
         if (refresh) click(w, "cmdOK");
-        else ASSERT_TRUE(download(w, QStringLiteral("report.zip")));
+        else QTest::mouseDClick(list(w)->viewport(), Qt::LeftButton, {}, list(w)->visualItemRect(list(w)->currentItem()).center());
         EXPECT_EQ(caption, refresh ? kCaption : kCaption + QStringLiteral("[report.zip] 다운로드 중..."));
         EXPECT_EQ(cursor, Qt::WaitCursor);
         EXPECT_FALSE(closed);
