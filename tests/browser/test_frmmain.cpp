@@ -14,6 +14,10 @@
 #include <QTest>
 #include <QTimer>
 #include <ctime>
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <pthread.h>
+#endif
 
 #include "browser/frmmain.h"
 #include "platform/errors.h"
@@ -22,6 +26,21 @@
 using namespace testsupport;
 using platform::MsgAnswer;
 using platform::MsgIcon;
+
+// Threads the system refuses to start while set, as when the process has
+// reached its limit. Where the thread library is linked statically (Windows)
+// it cannot be interposed.
+bool g_refuseThreads = false;
+#ifndef _WIN32
+constexpr bool kCanRefuseThreads = true;
+extern "C" int pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*), void* arg) {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    return g_refuseThreads ? EAGAIN : real(t, a, f, arg);
+}
+#else
+constexpr bool kCanRefuseThreads = false;
+#endif
 
 namespace {
 
@@ -167,6 +186,18 @@ TEST_F(Window, ListsWhatTheServerLists) {
         setTz("UTC");
         click(w, "cmdOK");
         EXPECT_TRUE(lines(w).contains(QStringLiteral("report.zip 2024-03-07 00시 05분    12,056 Kb")));
+        // The listing cannot even start: reported, and the window goes on.
+        g_refuseThreads = kCanRefuseThreads;
+        click(w, "cmdOK");
+        g_refuseThreads = false;
+        if (kCanRefuseThreads) {
+            ASSERT_EQ(boxes.shown().size(), 1u);
+            EXPECT_TRUE(boxes.shown()[0].text.endsWith(QStringLiteral(") in procedure SetList of Form FrmMain")));
+            EXPECT_EQ(list(w)->count(), 0);
+            boxes.clear();
+        }
+        click(w, "cmdOK");
+        EXPECT_TRUE(itemOf(w, QStringLiteral("report.zip")));
     }
     {
         FrmMain w(at(testenv::ftp::kEmpty.port));
