@@ -12,7 +12,9 @@ namespace platform {
 void SetUpKoreanUi(QApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
     static QTranslator qtbase;
-    if (qtbase.load(QStringLiteral("qtbase_ko"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    // Windows builds carry Qt's Korean texts inside; elsewhere the system's Qt has them.
+    if (qtbase.load(QStringLiteral("qtbase_ko"), QStringLiteral(":/i18n")) ||
+        qtbase.load(QStringLiteral("qtbase_ko"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtbase);
     // The target systems draw with 굴림; here a Hangul font of the same role.
     const QStringList families = QFontDatabase::families();

@@ -1,0 +1,51 @@
+# Windows-only parts of the build, applied once every target exists.
+
+# The program and its companions open no console window: the companions are
+# started hidden by the launcher, and a console would flash up on screen.
+set_target_properties(orvel-as orvel-checker orvel-replacer PROPERTIES WIN32_EXECUTABLE TRUE)
+
+# A static Qt links its plugins into each program. The windows platform and
+# the native style come by default; the tests draw offscreen (as on Linux).
+function(_orvel_win_executables dir out)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  set(found "")
+  foreach(t IN LISTS targets)
+    get_target_property(type ${t} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      list(APPEND found ${t})
+    endif()
+  endforeach()
+  foreach(d IN LISTS subdirs)
+    _orvel_win_executables(${d} more)
+    list(APPEND found ${more})
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+qt_import_plugins(orvel-as INCLUDE Qt6::QWindowsIntegrationPlugin)
+if(ORVEL_BUILD_TESTS)
+  _orvel_win_executables(${PROJECT_SOURCE_DIR}/tests orvel_win_tests)
+  foreach(t IN LISTS orvel_win_tests)
+    qt_import_plugins(${t} INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QOffscreenIntegrationPlugin)
+  endforeach()
+endif()
+
+# Qt's own Korean texts (buttons of message boxes and dialogs) travel inside
+# the program: a Windows PC has no Qt installation to load them from.
+set(_orvel_qm_dirs "")
+foreach(p IN LISTS CMAKE_PREFIX_PATH)
+  list(APPEND _orvel_qm_dirs "${p}/translations")
+endforeach()
+list(APPEND _orvel_qm_dirs /usr/share/qt6/translations)
+set(ORVEL_QTBASE_KO_QM "")
+foreach(d IN LISTS _orvel_qm_dirs)
+  if(EXISTS "${d}/qtbase_ko.qm")
+    set(ORVEL_QTBASE_KO_QM "${d}/qtbase_ko.qm")
+    break()
+  endif()
+endforeach()
+if(NOT ORVEL_QTBASE_KO_QM)
+  message(FATAL_ERROR "qtbase_ko.qm not found in ${_orvel_qm_dirs} (Debian package qt6-translations-l10n)")
+endif()
+set_source_files_properties("${ORVEL_QTBASE_KO_QM}" PROPERTIES QT_RESOURCE_ALIAS qtbase_ko.qm)
+qt_add_resources(orvel_platform_gui orvel_qtbase_ko PREFIX /i18n FILES "${ORVEL_QTBASE_KO_QM}")
