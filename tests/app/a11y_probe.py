@@ -13,9 +13,7 @@ DEADLINE = time.monotonic() + 120
 
 
 def until(find, what):
-    while time.monotonic() < DEADLINE:
-        if program.poll() is not None:
-            sys.exit(f"the program ended ({program.returncode}) before {what}")
+    while time.monotonic() < DEADLINE and program.poll() is None:
         try:
             found = find()
         except Exception:  # the tree changes while it is read
@@ -23,39 +21,37 @@ def until(find, what):
         if found:
             return found
         time.sleep(0.2)
-    sys.exit("gave up waiting for " + what)
+    sys.exit(f"no {what} (program exit code {program.poll()})")
 
 
-def children(acc):
+def kids(acc):
     return [acc.getChildAtIndex(i) for i in range(acc.childCount)]
 
 
-def descendant(acc, role, name=None):
-    for c in children(acc):
-        if c.getRoleName() == role and (name is None or c.name == name):
+def find(acc, role, name=None):
+    for c in kids(acc):
+        if c.getRoleName() == role and name in (None, c.name):
             return c
-        hit = descendant(c, role, name)
+        hit = find(c, role, name)
         if hit:
             return hit
     return None
 
 
 def window(app, title):
-    for w in children(app):
-        if w.name == title and w.getRoleName() in ("frame", "dialog", "window"):
-            print("window", w.getRoleName(), w.name, flush=True)
-            return w
-    return None
+    w = next((w for w in kids(app) if w.name == title and w.getRoleName() in ("frame", "dialog", "window")), None)
+    if w:
+        print("window", w.getRoleName(), w.name, flush=True)
+    return w
 
 
 program = subprocess.Popen([sys.argv[1]])
 atexit.register(lambda: program.poll() is None and program.kill())
-app = until(lambda: next((a for a in children(pyatspi.Registry.getDesktop(0))
-                          if a and a.get_process_id() == program.pid), None), "the program")
-login = until(lambda: window(app, "로그인"), "the login window")
-until(lambda: descendant(login, "password text"), "the password box") \
-    .queryEditableText().setTextContents(sys.argv[2])
-descendant(login, "push button", "확인").queryAction().doAction(0)
-main = until(lambda: window(app, "데이터 리스트"), "the main window")
-until(lambda: descendant(main, "push button", "닫기"), "the close button").queryAction().doAction(0)
+app = until(lambda: next((a for a in kids(pyatspi.Registry.getDesktop(0)) if a.get_process_id() == program.pid),
+                         None), "program on the bus")
+login = until(lambda: window(app, "로그인"), "login window")
+until(lambda: find(login, "password text"), "password box").queryEditableText().setTextContents(sys.argv[2])
+find(login, "push button", "확인").queryAction().doAction(0)
+main = until(lambda: window(app, "데이터 리스트"), "main window")
+until(lambda: find(main, "push button", "닫기"), "close button").queryAction().doAction(0)
 print("exit", program.wait(timeout=max(1, DEADLINE - time.monotonic())), flush=True)
