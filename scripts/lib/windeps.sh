@@ -303,4 +303,16 @@ win_wine_prefix() {
     touch "$WINEPREFIX/.orvel-ready"
     win_log "wine: prefix ready in $((SECONDS - t0)) s"
   fi
+  # Korean Windows draws with 굴림/굴림체; under wine the Nanum fonts stand in,
+  # under those names (wine lists a replacement as a font family of its own).
+  if [[ ! -f $WINEPREFIX/.orvel-fonts ]]; then
+    local name key='HKCU\Software\Wine\Fonts\Replacements'
+    for name in 굴림 Gulim 돋움 Dotum; do
+      wine reg add "$key" /v "$name" /t REG_SZ /d NanumGothic /f >/dev/null 2>&1
+    done
+    for name in 굴림체 GulimChe 돋움체 DotumChe; do
+      wine reg add "$key" /v "$name" /t REG_SZ /d NanumGothicCoding /f >/dev/null 2>&1
+    done
+    touch "$WINEPREFIX/.orvel-fonts"
+  fi
 }
