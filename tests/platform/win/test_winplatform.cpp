@@ -1,0 +1,222 @@
+// The Windows side of the platform interfaces, against the system itself:
+// registry, management service, shell start, named mutex, file moves.
+#include <windows.h>
+#include <shellapi.h>
+#undef GetObject  // the management namespace's call, not the GDI one
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QRegularExpression>
+#include <QThread>
+#include <chrono>
+#include <future>
+
+#include "platform/adapters.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/settingsstore.h"
+#include "platform/textcodec.h"
+#include "platform/win/cmdline.h"
+#include "platform/win/wmiadapters.h"
+
+namespace {
+
+QString probe() { return QCoreApplication::applicationDirPath() + QStringLiteral("/win_probe.exe"); }
+
+QString readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<missing>");
+}
+
+bool waitForFile(const QString& path, int ms = 20000) {
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (QFile::exists(path)) return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(WinSettings, RegistryRoundTripUnderTheProgramSettingsKey) {
+    const QString app = QStringLiteral("orvel 시험 %1").arg(::GetCurrentProcessId());
+    const std::wstring key = (QStringLiteral("Software\\VB and VBA Program Settings\\") + app).toStdWString();
+    EXPECT_FALSE(platform::HasSetting(app, QStringLiteral("Config"), QStringLiteral("passwd")));
+    EXPECT_EQ(platform::GetSetting(app, QStringLiteral("Config"), QStringLiteral("passwd"), QStringLiteral("기본")),
+              QStringLiteral("기본"));
+
+    platform::SaveSetting(app, QStringLiteral("Config"), QStringLiteral("passwd"), QStringLiteral("비밀 ;\"값\""));
+    platform::SaveSetting(app, QStringLiteral("Config"), QStringLiteral("issave_passwd"), QString());
+    EXPECT_EQ(platform::GetSetting(app, QStringLiteral("Config"), QStringLiteral("passwd")),
+              QStringLiteral("비밀 ;\"값\""));
+    EXPECT_TRUE(platform::HasSetting(app, QStringLiteral("Config"), QStringLiteral("issave_passwd")));
+    EXPECT_EQ(platform::GetSetting(app, QStringLiteral("Config"), QStringLiteral("issave_passwd"), QStringLiteral("x")),
+              QString());
+
+    // Stored as the earlier program did: REG_SZ texts; one written without
+    // its final null, one of another type that is no setting.
+    HKEY h = nullptr;
+    const std::wstring section = key + L"\\Config";
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, section.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &h),
+              ERROR_SUCCESS);
+    wchar_t type[8] = {};
+    DWORD size = sizeof type;
+    EXPECT_EQ(::RegQueryValueExW(h, L"passwd", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    DWORD kind = 0;
+    size = sizeof type;
+    ::RegQueryValueExW(h, L"issave_passwd", nullptr, &kind, reinterpret_cast<BYTE*>(type), &size);
+    EXPECT_EQ(kind, static_cast<DWORD>(REG_SZ));
+    const wchar_t plain[] = L"True";
+    ::RegSetValueExW(h, L"plain", 0, REG_SZ, reinterpret_cast<const BYTE*>(plain), 4 * sizeof(wchar_t));
+    const DWORD number = 1;
+    ::RegSetValueExW(h, L"number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    ::RegCloseKey(h);
+    EXPECT_EQ(platform::GetSetting(app, QStringLiteral("Config"), QStringLiteral("plain")), QStringLiteral("True"));
+    EXPECT_EQ(platform::GetSetting(app, QStringLiteral("Config"), QStringLiteral("number"), QStringLiteral("d")),
+              QStringLiteral("d"));
+
+    EXPECT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()), ERROR_SUCCESS);
+}
+
+TEST(WinAdapters, RowsAreNormalisedAndTheRealQueryAnswers) {
+    using platform::win::WmiAdapterRow;
+    const auto out = platform::win::AdaptersFromRows({
+        {QStringLiteral("wine"), true, QStringLiteral("02:bb:0a:00:00:0f")},
+        {QStringLiteral("dashes"), true, QStringLiteral("02-BB-0A-00-00-10")},
+        {QStringLiteral("none"), true, std::nullopt},
+        {QStringLiteral("zero"), true, QStringLiteral("00:00:00:00:00:00")},
+        {QStringLiteral("odd"), false, QStringLiteral("02:BB:0A:00:00")},
+    });
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[0].MACAddress, QStringLiteral("02:BB:0A:00:00:0F"));
+    EXPECT_EQ(out[1].MACAddress, QStringLiteral("02:BB:0A:00:00:10"));
+    EXPECT_FALSE(out[2].MACAddress || out[3].MACAddress || out[4].MACAddress);
+    EXPECT_FALSE(out[4].IPEnabled);
+
+    // The machine's own answer may hold anything or nothing; it must come
+    // without an error and in the normalised form.
+    const auto ns = platform::WmiNamespace::GetObject(QStringLiteral("winmgmts:\\\\.\\root\\cimv2"));
+    for (const auto& a : ns.ExecQuery(QStringLiteral("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True"))) {
+        EXPECT_TRUE(a.IPEnabled);
+        if (a.MACAddress) {
+            EXPECT_TRUE(a.MACAddress->contains(QRegularExpression(QStringLiteral("^([0-9A-F]{2}:){5}[0-9A-F]{2}$"))))
+                << a.MACAddress->toStdString();
+        }
+    }
+}
+
+TEST(WinCodec, Cp949BothWaysWithStrayBytes) {
+    EXPECT_EQ(platform::ToCp949(QStringLiteral("한글 a")), QByteArray("\xC7\xD1\xB1\xDB a"));
+    EXPECT_EQ(platform::FromCp949(QByteArray("\xC7\xD1\xB1\xDB a")), QStringLiteral("한글 a"));
+    EXPECT_EQ(platform::ToCp949(QStringLiteral("가ก")), QByteArray("\xB0\xA1?"));  // Thai has no place in 949
+    // A stray byte is one replacement character; what follows it survives.
+    EXPECT_EQ(platform::FromCp949(QByteArray("\xB0\xA1\xFF" "a\xB0")), QStringLiteral("가\uFFFDa\uFFFD"));
+}
+
+TEST(WinProcess, ArgumentsArriveUnchangedAndTheExitCodeComesBack) {
+    const QStringList args = {QStringLiteral("old.exe;New_old.exe"), QStringLiteral("with blank"), QString(),
+                              QStringLiteral("say \"hi\""), QStringLiteral("C:\\dir with blank\\"),
+                              QStringLiteral("a\\\\\"b"), QStringLiteral("홍길동")};
+    // The quoting against the system's own parser...
+    int n = 0;
+    const std::wstring line = (QStringLiteral("x.exe ") + platform::win::CommandLineOf(args)).toStdWString();
+    wchar_t** w = ::CommandLineToArgvW(line.c_str(), &n);
+    QStringList parsed;
+    for (int i = 1; i < n; ++i) parsed << QString::fromWCharArray(w[i]);
+    ::LocalFree(w);
+    EXPECT_EQ(parsed, args);
+
+    // ... and through a real start in another folder.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString out = dir.filePath(QStringLiteral("args out.txt"));
+    const auto r = platform::RunProcessAndWait(probe(), QStringList{QStringLiteral("args"), out} + args, dir.path(),
+                                               platform::ShowState::Hide);
+    ASSERT_TRUE(r.started) << r.error;
+    EXPECT_EQ(r.exitCode, 40 + args.size());
+    EXPECT_EQ(readAll(out), args.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+
+    const auto missing = platform::RunProcessAndWait(dir.filePath(QStringLiteral("none.exe")), {}, QString(),
+                                                     platform::ShowState::Normal);
+    EXPECT_FALSE(missing.started);
+    EXPECT_EQ(platform::ClassifySystemError(missing.error), platform::SystemFailure::NotFound) << missing.error;
+}
+
+TEST(WinInstance, SecondCopyIsRefusedWhileTheFirstRuns) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(platform::StartProcessDetached(probe(), {QStringLiteral("hold"), dir.path()}, QString(),
+                                               platform::ShowState::Hide).started);
+    ASSERT_TRUE(waitForFile(dir.filePath(QStringLiteral("ready"))));
+    EXPECT_EQ(platform::RunProcessAndWait(probe(), {QStringLiteral("instance")}, QString(),
+                                          platform::ShowState::Hide).exitCode, 1);
+    QFile(dir.filePath(QStringLiteral("stop"))).open(QIODevice::WriteOnly);
+    // Gone with its process: no stale lock.
+    int code = 1;
+    for (int i = 0; i < 200 && code == 1; ++i) {
+        QThread::msleep(50);
+        code = platform::RunProcessAndWait(probe(), {QStringLiteral("instance")}, QString(),
+                                           platform::ShowState::Hide).exitCode;
+    }
+    EXPECT_EQ(code, 0);
+}
+
+TEST(WinReplacer, SwapsTheRunningProgramOnceItEnds) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString prog = dir.filePath(QStringLiteral("prog.exe"));
+    const QString next = dir.filePath(QStringLiteral("New_prog.exe"));
+    const QString replacer = dir.filePath(QStringLiteral("sarvix.exe"));
+    ASSERT_TRUE(QFile::copy(probe(), prog) && QFile::copy(probe(), next) &&
+                QFile::copy(QString::fromUtf8(ORVEL_REPLACER_EXE), replacer));
+    const platform::FileId oldId = platform::FileIdentity(prog);
+    const platform::FileId newId = platform::FileIdentity(next);
+    ASSERT_TRUE(oldId.valid() && newId.valid() && !(oldId == newId));
+
+    ASSERT_TRUE(platform::StartProcessDetached(prog, {QStringLiteral("hold"), dir.path()}, QString(),
+                                               platform::ShowState::Hide).started);
+    ASSERT_TRUE(waitForFile(dir.filePath(QStringLiteral("ready"))));
+    EXPECT_TRUE(platform::IsRunningProgram(oldId));
+
+    auto run = std::async(std::launch::async, [&] {
+        return platform::RunProcessAndWait(replacer, {QStringLiteral("prog.exe;New_prog.exe")}, dir.path(),
+                                           platform::ShowState::Hide);
+    });
+    EXPECT_EQ(run.wait_for(std::chrono::milliseconds(700)), std::future_status::timeout);
+    EXPECT_TRUE(platform::FileIdentity(prog) == oldId);  // waits while it runs
+
+    QFile(dir.filePath(QStringLiteral("stop"))).open(QIODevice::WriteOnly);
+    const platform::ProcessOutcome r = run.get();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(platform::FileIdentity(prog) == newId);
+    EXPECT_FALSE(QFile::exists(next));
+    EXPECT_TRUE(waitForFile(dir.filePath(QStringLiteral("restarted"))));  // the new build was started
+}
+
+TEST(WinFiles, WholeFileReplacesInOneStepOrLeavesTheTarget) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("목표 파일.txt"));
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    {
+        platform::WholeFile discarded(target);
+        ASSERT_TRUE(discarded.open() && discarded.write("new", 3));
+    }
+    EXPECT_EQ(readAll(target), QStringLiteral("old"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    platform::WholeFile whole(target);
+    ASSERT_TRUE(whole.open() && whole.write("new", 3) && whole.commit(false));
+    EXPECT_EQ(readAll(target), QStringLiteral("new"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_FALSE(platform::FileIdentity(dir.filePath(QStringLiteral("none"))).valid());
+}
