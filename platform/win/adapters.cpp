@@ -2,9 +2,13 @@
 // Win32_NetworkAdapterConfiguration in the order it gives them.
 #include "platform/adapters.h"
 
+#include <winsock2.h>
+#include <iphlpapi.h>
 #include <objbase.h>
 #include <wbemidl.h>
 #include <windows.h>
+
+#include <set>
 
 #include "platform/errors.h"
 #include "platform/win/wmiadapters.h"
@@ -87,6 +91,31 @@ struct ComScope {
     }
 };
 
+// The addresses of adapters that are not up: the management service of some
+// systems (wine's among them) calls every adapter with IP bound enabled,
+// even one that is down and so has no address to work with. None when the
+// system cannot say.
+std::set<QString> downAdapters() {
+    std::set<QString> down;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buf;
+    ULONG r = ERROR_BUFFER_OVERFLOW;
+    for (int tries = 0; tries < 3 && r == ERROR_BUFFER_OVERFLOW; ++tries) {
+        buf.resize(size);
+        r = ::GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                                   nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()), &size);
+    }
+    if (r != NO_ERROR) return down;
+    for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()); a; a = a->Next) {
+        if (a->PhysicalAddressLength != 6 || a->OperStatus == IfOperStatusUp) continue;
+        QString mac;
+        for (int i = 0; i < 6; ++i)
+            mac += QStringLiteral("%1%2").arg(i ? QStringLiteral(":") : QString()).arg(a->PhysicalAddress[i], 2, 16, QLatin1Char('0'));
+        down.insert(mac.toUpper());
+    }
+    return down;
+}
+
 QString textOf(const VARIANT& v) {
     return v.vt == VT_BSTR && v.bstrVal ? QString::fromWCharArray(v.bstrVal, ::SysStringLen(v.bstrVal)) : QString();
 }
@@ -133,7 +162,11 @@ std::vector<NetworkAdapterConfiguration> SystemAdapters() {
             r.macAddress = textOf(mac.v);
         found.push_back(std::move(r));
     }
-    return win::AdaptersFromRows(found);
+    auto out = win::AdaptersFromRows(found);
+    const std::set<QString> down = downAdapters();
+    for (auto& a : out)
+        if (a.MACAddress && down.count(*a.MACAddress)) a.IPEnabled = false;
+    return out;
 }
 
 }  // namespace platform
