@@ -2,6 +2,7 @@
 // control connection that libcurl keeps between operations.
 #include <curl/curl.h>
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <algorithm>
 #include <vector>
@@ -347,6 +348,9 @@ bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::funct
         FtpReply reply(true);
         ListingStream parser(mlsd, now, decode, [&onEntry](FtpEntry& e) { onEntry(toFindData(e)); });
         const auto arrived = [&reply] { return reply.available() > 0; };
+        // However this attempt ends (the entries' consumer may throw), the
+        // transfer is detached before the reply it writes to goes.
+        const auto detach = qScopeGuard([&session] { session.engine.stop(); });
         bool running = session.begin(reply, path, {}, list, arrived);
         char piece[64 * 1024];
         for (;;) {
