@@ -54,7 +54,7 @@ Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QS
     QSaveFile out(localPath);
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        const int systemError = errno;
+        const int systemError = platform::LastSystemError();
         return {Kind::LocalFailed, out.error(), systemError};
     }
 
@@ -67,7 +67,7 @@ Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QS
     const auto flush = [&] {
         if (filled == 0) return true;
         if (out.write(chunk.constData(), filled) != filled) {
-            writeError = errno;  // before closing the transfer can change it
+            writeError = platform::LastSystemError();  // before closing the transfer can change it
             return false;
         }
         written += filled;
@@ -96,7 +96,7 @@ Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QS
         return {Kind::ReadFailed};
     }
     if (writeOk && !out.commit()) {
-        writeError = errno;
+        writeError = platform::LastSystemError();
         writeOk = false;
     }
     if (!writeOk) {

@@ -50,6 +50,13 @@ enum class SystemFailure { None, NotFound, AccessDenied, DiskFull, OutOfMemory, 
 // classified; 0 is None. Lives with the system calls (posix/, win/).
 SystemFailure ClassifySystemError(int code);
 
+// The system's error code of the call that just failed: errno here, the
+// last-error code on Windows (where Qt's file calls leave errno alone).
+int LastSystemError();
+
+// The system's own text for such a code.
+QString SystemErrorText(int code);
+
 // The runtime error number of a classified failure: 53, 70, 61 or 7;
 // `otherwise` for None and Other, whose meaning depends on the operation.
 long RuntimeErrorNumber(SystemFailure failure, long otherwise);

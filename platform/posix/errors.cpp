@@ -2,6 +2,7 @@
 #include "platform/errors.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace platform {
 
@@ -21,5 +22,9 @@ SystemFailure ClassifySystemError(int code) {
     default: return SystemFailure::Other;
     }
 }
+
+int LastSystemError() { return errno; }
+
+QString SystemErrorText(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
 
 }  // namespace platform

@@ -24,4 +24,15 @@ SystemFailure ClassifySystemError(int code) {
     }
 }
 
+int LastSystemError() { return static_cast<int>(::GetLastError()); }
+
+QString SystemErrorText(int code) {
+    wchar_t* text = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    QString out = text ? QString::fromWCharArray(text).trimmed() : QString();
+    if (text) ::LocalFree(text);
+    return out.isEmpty() ? QStringLiteral("system error %1").arg(code) : out;
+}
+
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -25,8 +26,13 @@ int fail(int code, const QString& text) {
 }
 
 bool plainFileName(const QString& name) {
+    // On Windows a "\" or a drive's ":" also leads out of the folder.
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
-           name != QLatin1String("..");
+           name != QLatin1String("..")
+#ifdef Q_OS_WIN
+           && !name.contains(QLatin1Char('\\')) && !name.contains(QLatin1Char(':'))
+#endif
+        ;
 }
 
 }  // namespace
@@ -70,6 +76,6 @@ int main(int argc, char** argv) {
         platform::StartProcessDetached(oldPath, {}, folder, platform::ShowState::Normal);
     if (!started.started)
         return fail(RestartFailed, QStringLiteral("installed, but cannot start %1: %2")
-                                       .arg(oldPath, QString::fromLocal8Bit(std::strerror(started.error))));
+                                       .arg(oldPath, platform::SystemErrorText(started.error)));
     return Ok;
 }

@@ -219,4 +219,9 @@ TEST(WinFiles, WholeFileReplacesInOneStepOrLeavesTheTarget) {
     EXPECT_EQ(readAll(target), QStringLiteral("new"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_FALSE(platform::FileIdentity(dir.filePath(QStringLiteral("none"))).valid());
+
+    // Qt's file calls report through the last-error code, not errno.
+    QFile missing(dir.filePath(QStringLiteral("none/x.txt")));
+    EXPECT_FALSE(missing.open(QIODevice::ReadOnly));
+    EXPECT_EQ(platform::ClassifySystemError(platform::LastSystemError()), platform::SystemFailure::NotFound);
 }
