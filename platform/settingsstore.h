@@ -1,7 +1,9 @@
 #pragma once
 // Per-user application settings, addressed by application name, section and
-// key. One INI file per application under the user's configuration folder,
-// readable and writable by the user alone (it may hold a password).
+// key, readable and writable by the user alone (it may hold a password):
+// one INI file per application under the user's configuration folder
+// (posix/), REG_SZ values under the user's registry key of per-application
+// settings, where the earlier program kept them (win/).
 #include <QString>
 
 namespace platform {
@@ -12,7 +14,7 @@ void SaveSetting(const QString& appName, const QString& section, const QString& 
                  const QString& value);
 // Whether the key exists (to tell "absent" from "empty").
 bool HasSetting(const QString& appName, const QString& section, const QString& key);
-// Where the settings of `appName` are kept.
+// Where the settings of `appName` are kept (a file, or the registry key).
 QString SettingsFilePath(const QString& appName);
 
 }  // namespace platform
