@@ -95,7 +95,9 @@ win_host_setup() {
 
 # ------------------------------------------------------------------ versions
 
-win_installed_version() { dpkg-query -W -f='${Version}' "$1"; }
+win_installed_version() {
+  dpkg-query -W -f='${Version}' "$1" 2>/dev/null || win_die "$1 is not installed (run scripts/build-windows --deps-only once)"
+}
 
 # Prints the pinned version when the archive lists it, else the newest listed.
 win_source_version() {
@@ -276,8 +278,9 @@ win_build_all() {
     printf 'finished %s\n' "$(date -u +%FT%TZ)"
   } >"$WIN_PREFIX/.complete"
   win_log "dependencies: complete in $((SECONDS - t0)) s (${WIN_TIMES[*]:-all cached})"
-  # Build folders only serve to resume an interrupted run.
-  rm -rf "${WIN_ROOT:?}/build/$WIN_KEY"
+  # Build folders and sources only serve to resume an interrupted run; apt-get
+  # source fetches again in seconds when a recipe changes.
+  rm -rf "${WIN_ROOT:?}/build/$WIN_KEY" "${WIN_ROOT:?}/src"
 }
 
 # ---------------------------------------------------------------------- wine
