@@ -172,12 +172,12 @@ void FrmMain::SetList() {
     // not close under it (the load's first listing counts too).
     const Busy busy(m_busy);
     QListWidget* list = ui->List1;
-    list->clear();
     // A failure is reported and the list shows what was read before it. The
     // items are made while the listing arrives; here they are only added.
+    // The old lines go while the server lists.
     std::vector<std::unique_ptr<QListWidgetItem>> items;
     platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
-        items = browser::ReadListItems(hConnect.get(), RemoteFolder, groupSeparator());
+        items = browser::ReadListItems(hConnect.get(), RemoteFolder, groupSeparator(), [list] { list->clear(); });
     });
     list->setUpdatesEnabled(false);
     platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {

@@ -28,7 +28,8 @@ LastListing& lastListing() {
 // soon as the entry is in, so the lines are ready when the listing's last
 // byte is. False when the listing failed.
 template <class Take>
-bool listLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep, Take&& take) {
+bool listLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep, Take&& take,
+               const std::function<void()>& meanwhile = {}) {
     LastListing& last = lastListing();
     last.connection = hConnect;
     last.folder = remoteFolder;
@@ -47,7 +48,7 @@ bool listLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupS
         });
         if (!whole) last.names.clear();
         return whole;
-    });
+    }, meanwhile);
 }
 
 }  // namespace
@@ -63,7 +64,7 @@ std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remot
 }
 
 std::vector<std::unique_ptr<QListWidgetItem>> ReadListItems(inet::Handle* hConnect, const QString& remoteFolder,
-                                                            QChar groupSep) {
+                                                            QChar groupSep, const std::function<void()>& meanwhile) {
     std::vector<std::unique_ptr<QListWidgetItem>> items;
     const bool whole = listLines(hConnect, remoteFolder, groupSep, [&items](QString text, const QString& name,
                                                                             const QByteArray&) {
@@ -72,7 +73,7 @@ std::vector<std::unique_ptr<QListWidgetItem>> ReadListItems(inet::Handle* hConne
         auto item = std::make_unique<QListWidgetItem>(std::move(text));
         item->setData(Qt::UserRole, name);
         items.push_back(std::move(item));
-    });
+    }, meanwhile);
     if (!whole) items.clear();
     return items;
 }

@@ -3,6 +3,7 @@
 // server's own bytes for the names of the last listing.
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,8 +27,9 @@ std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remot
 // The same listing as items for the window's list box (text: the line;
 // Qt::UserRole: the full name), made off the window thread while the listing
 // arrives, for the window to add in one batch.
+// `meanwhile` runs on the window thread while the listing is under way.
 std::vector<std::unique_ptr<QListWidgetItem>> ReadListItems(inet::Handle* hConnect, const QString& remoteFolder,
-                                                            QChar groupSep);
+                                                            QChar groupSep, const std::function<void()>& meanwhile = {});
 
 // The bytes that name `remotePath` (a listed folder followed by a name as
 // the list shows it) on the server: the listed bytes when the last listing

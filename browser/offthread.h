@@ -11,20 +11,22 @@
 
 namespace browser {
 
-void RunWorkOffUiThread(const std::function<void()>& work);
+void RunWorkOffUiThread(const std::function<void()>& work, const std::function<void()>& meanwhile = {});
 
 // Runs `work` on a worker thread and returns its result when it has ended;
 // called off the window thread (or without an application), it simply runs
 // `work`. `work` must not touch widgets or show message boxes. An exception
-// thrown by `work` is thrown again here.
+// thrown by `work` is thrown again here. `meanwhile`, if given, runs on the
+// window thread once the worker has started (window work that can overlap
+// the transfer); it runs even when no worker can be started.
 template <class F>
-auto RunOffUiThread(F&& work) -> std::invoke_result_t<F&> {
+auto RunOffUiThread(F&& work, const std::function<void()>& meanwhile = {}) -> std::invoke_result_t<F&> {
     using R = std::invoke_result_t<F&>;
     if constexpr (std::is_void_v<R>) {
-        RunWorkOffUiThread(std::function<void()>(std::forward<F>(work)));
+        RunWorkOffUiThread(std::function<void()>(std::forward<F>(work)), meanwhile);
     } else {
         std::optional<R> result;
-        RunWorkOffUiThread([&] { result.emplace(work()); });
+        RunWorkOffUiThread([&] { result.emplace(work()); }, meanwhile);
         return std::move(*result);
     }
 }
