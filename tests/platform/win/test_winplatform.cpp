@@ -18,6 +18,7 @@
 #include "platform/adapters.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/fileversion.h"
 #include "platform/process.h"
 #include "platform/settingsstore.h"
 #include "platform/textcodec.h"
@@ -224,4 +225,19 @@ TEST(WinFiles, WholeFileReplacesInOneStepOrLeavesTheTarget) {
     QFile missing(dir.filePath(QStringLiteral("none/x.txt")));
     EXPECT_FALSE(missing.open(QIODevice::ReadOnly));
     EXPECT_EQ(platform::ClassifySystemError(platform::LastSystemError()), platform::SystemFailure::NotFound);
+}
+
+// The portable reader against the system's call on our stamped companion
+// (one language: the system would prefer the user's among several).
+TEST(WinVersion, OwnReaderGivesTheBlockOfTheSystemsCall) {
+    const QString file = QString::fromUtf8(ORVEL_REPLACER_EXE);
+    const std::wstring path = QDir::toNativeSeparators(file).toStdWString();
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    QByteArray block(static_cast<qsizetype>(size), '\0');
+    ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    // The call adds room of its own after the block's stated length.
+    const auto length = static_cast<quint16>(static_cast<quint8>(block[0]) | static_cast<quint8>(block[1]) << 8);
+    EXPECT_EQ(ReadVersionBlock(file), block.left(length));
 }
