@@ -29,6 +29,12 @@ namespace {
 
 QString probe() { return QCoreApplication::applicationDirPath() + QStringLiteral("/win_probe.exe"); }
 
+// The built replacer; on another PC, the copy put beside the test.
+QString replacerExe() {
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/sarvix.exe");
+    return QFile::exists(beside) ? beside : QString::fromUtf8(ORVEL_REPLACER_EXE);
+}
+
 QString readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<missing>");
@@ -174,7 +180,7 @@ TEST(WinReplacer, SwapsTheRunningProgramOnceItEnds) {
     const QString next = dir.filePath(QStringLiteral("New_prog.exe"));
     const QString replacer = dir.filePath(QStringLiteral("sarvix.exe"));
     ASSERT_TRUE(QFile::copy(probe(), prog) && QFile::copy(probe(), next) &&
-                QFile::copy(QString::fromUtf8(ORVEL_REPLACER_EXE), replacer));
+                QFile::copy(replacerExe(), replacer));
     const platform::FileId oldId = platform::FileIdentity(prog);
     const platform::FileId newId = platform::FileIdentity(next);
     ASSERT_TRUE(oldId.valid() && newId.valid() && !(oldId == newId));
@@ -230,7 +236,7 @@ TEST(WinFiles, WholeFileReplacesInOneStepOrLeavesTheTarget) {
 // The portable reader against the system's call on our stamped companion
 // (one language: the system would prefer the user's among several).
 TEST(WinVersion, OwnReaderGivesTheBlockOfTheSystemsCall) {
-    const QString file = QString::fromUtf8(ORVEL_REPLACER_EXE);
+    const QString file = replacerExe();
     const std::wstring path = QDir::toNativeSeparators(file).toStdWString();
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
