@@ -39,13 +39,17 @@ LineFormatter::LineFormatter(QChar groupSep)
 
 int LineFormatter::OffsetAt(qint64 utcSecs) {
     const qint64 day = floorDiv(utcSecs, kDay);
-    auto it = dayOffset_.constFind(day);
-    if (it == dayOffset_.constEnd()) {
-        const int first = qtOffset(day * kDay);
-        const int last = qtOffset(day * kDay + kDay - 1);
-        it = dayOffset_.insert(day, first == last ? first : kChangeDay);
+    if (day != lastDay_) {
+        auto it = dayOffset_.constFind(day);
+        if (it == dayOffset_.constEnd()) {
+            const int first = qtOffset(day * kDay);
+            const int last = qtOffset(day * kDay + kDay - 1);
+            it = dayOffset_.insert(day, first == last ? first : kChangeDay);
+        }
+        lastDay_ = day;
+        lastOffset_ = *it;
     }
-    return *it == kChangeDay ? qtOffset(utcSecs) : *it;
+    return lastOffset_ == kChangeDay ? qtOffset(utcSecs) : lastOffset_;
 }
 
 QString LineFormatter::Format(const QString& name, const QDateTime& utcMtime, qint64 size) {

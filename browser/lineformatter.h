@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <limits>
 
 namespace listline {
 
@@ -29,6 +30,8 @@ private:
     QChar sep_;
     int sepWidth_;  // columns the separator takes in code page 949
     QHash<qint64, int> dayOffset_;
+    qint64 lastDay_ = std::numeric_limits<qint64>::min();  // neighbouring entries often share a day
+    int lastOffset_ = 0;
     static constexpr int kChangeDay = 1 << 30;  // "this day has a change"
 };
 
