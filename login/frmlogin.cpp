@@ -34,12 +34,17 @@ frmLogin::frmLogin(QWidget* parent, modOrvelDBConsts::Endpoints endpoints)
     connect(ui->cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
     connect(ui->chkpwdSave, &QCheckBox::stateChanged, this, [this] { chkpwdSave_Click(); });
     connect(ui->txtPassword, &QLineEdit::textChanged, this, [this] { txtPassword_Change(); });
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
+    m_focusWatch =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
 
     Form_Load();
 }
 
-frmLogin::~frmLogin() { Form_Unload(); }
+frmLogin::~frmLogin() {
+    // The controls' destruction moves the focus; by then this is no form.
+    disconnect(m_focusWatch);
+    Form_Unload();
+}
 
 void frmLogin::Form_Load() {
     LoginSucceeded = false;

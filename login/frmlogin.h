@@ -62,6 +62,7 @@ private:
     modOrvelDBConsts::Endpoints m_endpoints;
     std::unique_ptr<cMySQL> m_db;
     QPointer<QWidget> m_focus;  // the control of this form that has, or last had, the focus
+    QMetaObject::Connection m_focusWatch;
     bool m_bPwdChanged = false;
     bool m_bFirstActivate = false;
     bool m_unloaded = false;
