@@ -247,3 +247,9 @@ TEST(WinVersion, OwnReaderGivesTheBlockOfTheSystemsCall) {
     const auto length = static_cast<quint16>(static_cast<quint8>(block[0]) | static_cast<quint8>(block[1]) << 8);
     EXPECT_EQ(ReadVersionBlock(file), block.left(length));
 }
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
