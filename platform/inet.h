@@ -30,6 +30,13 @@ inline constexpr int INTERNET_DEFAULT_FTP_PORT = 21;
 inline constexpr quint32 INTERNET_FLAG_RELOAD = 0x80000000u;
 inline constexpr quint32 INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000u;
 inline constexpr quint32 INTERNET_FLAG_PASSIVE = 0x08000000u;
+// Windows headers (libcurl's pull them in) define the next four as macros.
+#ifdef _WIN32
+#undef GENERIC_READ
+#undef FILE_ATTRIBUTE_DIRECTORY
+#undef FILE_ATTRIBUTE_NORMAL
+#undef INVALID_FILE_SIZE
+#endif
 inline constexpr quint32 GENERIC_READ = 0x80000000u;
 inline constexpr quint32 FTP_TRANSFER_TYPE_ASCII = 1;
 inline constexpr quint32 FTP_TRANSFER_TYPE_BINARY = 2;

@@ -10,7 +10,7 @@
 # half-built prefix that counts as done.
 
 # Bump when any recipe below changes flags or contents: it renames the cache.
-WIN_RECIPE=1
+WIN_RECIPE=2
 
 # Connector/C and libcurl versions. The archive keeps the source of the newest
 # security upload only some of the time, so these are pinned to versions that
@@ -153,12 +153,14 @@ win_recipe_qt() {
   src=$(win_fetch qt6-base "$WIN_V_QT")
   # Static Qt for win32-g++ with the host's tools. Only Core, Gui, Widgets and
   # Test are used, so every module and plugin the program cannot use is off;
-  # wintab is missing from Debian's tarball (tabletevent off).
+  # wintab is missing from Debian's tarball (tabletevent off). Direct2D stays
+  # on: without it Qt 6.4's Gui leaves out the DirectWrite font database that
+  # the windows platform plugin still calls, and no program links.
   (cd "$b" && "$src/configure" -prefix "$WIN_PREFIX" -xplatform win32-g++ \
       -static -static-runtime -release -qt-host-path /usr \
       -nomake examples -nomake tests \
       -no-opengl -no-dbus -no-feature-sql -no-feature-network -no-feature-tabletevent \
-      -no-feature-vulkan -no-feature-direct2d -no-feature-printsupport -no-feature-xml \
+      -no-feature-vulkan -no-feature-printsupport -no-feature-xml \
       -no-icu -no-fontconfig -no-libjpeg \
       -qt-zlib -qt-libpng -qt-freetype -qt-harfbuzz -qt-pcre \
       -- -G Ninja "-DCMAKE_TOOLCHAIN_FILE=$WIN_TOOLCHAIN" -DORVEL_WIN_NO_EMULATOR=ON \
