@@ -4,6 +4,7 @@
 #include "platform/inet.h"
 
 #include <QElapsedTimer>
+#include <thread>
 
 #include "platform/curlengine.h"
 
@@ -21,6 +22,13 @@ std::function<void()>& waitCallback() {
     return callback;
 }
 
+// The callback belongs to the thread that installed it (the window thread);
+// a transfer on a worker thread must not run it.
+std::thread::id& waitCallbackThread() {
+    static std::thread::id owner;
+    return owner;
+}
+
 Limits& limits() {
     static Limits current;
     return current;
@@ -36,7 +44,7 @@ void TickWait() {
     static QElapsedTimer sinceLast;
     static bool inside = false;
     auto& callback = waitCallback();
-    if (!callback || inside) return;
+    if (!callback || inside || std::this_thread::get_id() != waitCallbackThread()) return;
     if (sinceLast.isValid() && sinceLast.elapsed() < kWaitTickMs) return;
     inside = true;
     callback();
@@ -88,7 +96,10 @@ bool InternetCloseHandle(HInternet& handle) {
     return had;
 }
 
-void SetWaitCallback(std::function<void()> callback) { detail::waitCallback() = std::move(callback); }
+void SetWaitCallback(std::function<void()> callback) {
+    detail::waitCallbackThread() = std::this_thread::get_id();
+    detail::waitCallback() = std::move(callback);
+}
 
 Limits CurrentLimits() { return detail::limits(); }
 void SetLimits(const Limits& l) { detail::limits() = l; }
