@@ -2,9 +2,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#ifndef _WIN32
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <thread>
@@ -37,10 +39,12 @@ std::vector<QString> names(const RecordsetPtr& rs) {
     return n;
 }
 
+// The server refreshes its table of transactions only when it has not been
+// read for 0.1 s: polled faster, it would show the first answer for ever.
 bool waitFor(const std::function<bool()>& cond) {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 40; ++i) {
         if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
     return false;
 }
@@ -252,6 +256,7 @@ TEST(Query, RealQuerySendsLengthBytesAndRaises) {
     EXPECT_TRUE(boxes.shown().empty());
 }
 
+#ifndef _WIN32  // the limit is an address-space limit of this system
 // Rows that the client library holds but that do not fit a second time as
 // text: the address space is limited to a little more than the library
 // needs, so copying them runs out of memory.
@@ -285,3 +290,4 @@ TEST(Query, MemoryFailureWhileCopyingIsReported) {
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("Error 7 (Out of memory") + kSuffix + sql);
     EXPECT_TRUE(c.query(QStringLiteral("SELECT 1")));  // the connection goes on
 }
+#endif

@@ -5,6 +5,9 @@
 #include <new>
 #include <stdexcept>
 #include <tuple>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "platform/errors.h"
 #include "testsupport.h"
@@ -36,14 +39,25 @@ TEST(Errors, TrappedExceptionsKeepTheirKind) {
     EXPECT_EQ(boxes.shown().size(), 3u);
 }
 
-// What the download reports for its local file, among others.
+// What the download reports for its local file, among others: the system's
+// own codes, errno here and the last-error code on Windows.
 TEST(Errors, FileFailuresMapToOneRuntimeErrorEach) {
     using F = QFileDevice;
+#ifdef _WIN32
+    const std::tuple<F::FileError, int, long> cases[] = {
+        {F::OpenError, ERROR_FILE_NOT_FOUND, 53},   {F::OpenError, ERROR_PATH_NOT_FOUND, 53},
+        {F::OpenError, ERROR_ACCESS_DENIED, 70},    {F::OpenError, ERROR_SHARING_VIOLATION, 70},
+        {F::OpenError, ERROR_WRITE_PROTECT, 70},    {F::ResourceError, ERROR_DISK_FULL, 61},
+        {F::WriteError, ERROR_HANDLE_DISK_FULL, 61}, {F::WriteError, ERROR_OUTOFMEMORY, 7},
+        {F::WriteError, ERROR_CRC, 75},             {F::PermissionsError, 0, 70},
+        {F::RenameError, 0, 75}};
+#else
     const std::tuple<F::FileError, int, long> cases[] = {
         {F::OpenError, ENOENT, 53},  {F::OpenError, EACCES, 70},    {F::OpenError, EROFS, 70},
         {F::OpenError, ENOTDIR, 75}, {F::ResourceError, ENOSPC, 61}, {F::WriteError, EDQUOT, 61},
         {F::WriteError, ENOMEM, 7},  {F::WriteError, EIO, 75},       {F::PermissionsError, 0, 70},
         {F::RenameError, 0, 75}};
+#endif
     for (const auto& [qt, code, number] : cases)
         EXPECT_EQ(platform::FileErrorNumber(qt, code), number) << "code " << code;
 }

@@ -50,14 +50,14 @@ struct Env {
     static int dbPort();
     static int dbOldPort();        // server that reports a "5." version
     static QString dbSocket();     // local socket of the main server
-    static QString dbRootSocket(); // same, for administrative statements
     static QString generalLog();   // general query log of the main server
     static QString generalLogOld();
     static int closedPort();       // a port where nothing listens
 };
 
-// Runs `sql` as the server's root over the local socket (setup of fixtures).
-// Returns the output lines of the mariadb client (tab separated), or throws.
+// Runs one statement as the tests' administrative account of the server on
+// `port` (0: the main one), for fixtures. Returns the rows as lines, columns
+// tab-separated, or throws.
 std::vector<QString> RootSql(const QString& sql, int port = 0);
 
 }  // namespace testsupport
