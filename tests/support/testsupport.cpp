@@ -1,6 +1,12 @@
 #include "testsupport.h"
 
 #include <mysql.h>
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#else
+#include <sys/resource.h>
+#endif
 
 #include <QStringList>
 #include <memory>
@@ -78,6 +84,19 @@ std::vector<QString> RootSql(const QString& sql, int port) {
         lines.push_back(cells.join(QLatin1Char('\t')));
     }
     return lines;
+}
+
+long PeakResidentKiB() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS c{};
+    c.cb = sizeof c;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c)) return -1;
+    return static_cast<long>(c.PeakWorkingSetSize / 1024);
+#else
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+#endif
 }
 
 }  // namespace testsupport

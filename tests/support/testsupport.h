@@ -60,6 +60,9 @@ struct Env {
 // tab-separated, or throws.
 std::vector<QString> RootSql(const QString& sql, int port = 0);
 
+// The most memory this process has held so far, in KiB.
+long PeakResidentKiB();
+
 }  // namespace testsupport
 
 #include <ostream>
