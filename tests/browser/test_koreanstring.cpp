@@ -57,6 +57,9 @@ TEST(ListLine, SizeInKilobytes) {
 }
 
 TEST(ListLine, LocalTimeOfTheActiveZone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the zone is the system's there: TZ does not choose it";
+#endif
     const QByteArray oldTz = qgetenv("TZ");
     const bool hadTz = qEnvironmentVariableIsSet("TZ");
     qputenv("TZ", "UTC-9");  // Korean standard time, without the zone database
@@ -100,16 +103,25 @@ TEST(ListLine, FormatterFollowsDaylightSavingChanges) {
         {"America/New_York", "2024-11-03T06:00:00Z", "2024-11-03 01시 00분"},
         {"America/New_York", "2024-01-01T03:00:00Z", "2023-12-31 22시 00분"},
     };
-    for (const char* tz : {"Europe/Berlin", "America/New_York"}) {
-        qputenv("TZ", tz);
+#ifdef _WIN32
+    // The zone is the system's there, TZ does not choose it: the formatter
+    // must still agree with the general routine in it.
+    const char* const zones[] = {nullptr};
+#else
+    const char* const zones[] = {"Europe/Berlin", "America/New_York"};
+#endif
+    for (const char* tz : zones) {
+        if (tz) qputenv("TZ", tz);
         tzset();
         listline::LineFormatter f(QChar(u','));
         for (int pass = 0; pass < 2; ++pass)  // the second pass answers from what the first learnt
             for (const auto& c : cases) {
-                if (qstrcmp(c.tz, tz) != 0) continue;
+                if (tz && qstrcmp(c.tz, tz) != 0) continue;
                 const QString line = f.Format(QStringLiteral("a b.txt"), at(c.utc), 2048);
-                EXPECT_EQ(line, QStringLiteral("a b.txt ") + QString::fromUtf8(c.local) + Blanks(9) + QStringLiteral("2 Kb"))
-                    << c.utc;
+                if (tz) {
+                    EXPECT_EQ(line, QStringLiteral("a b.txt ") + QString::fromUtf8(c.local) + Blanks(9) + QStringLiteral("2 Kb"))
+                        << c.utc;
+                }
                 EXPECT_EQ(line, listline::FormatListLine(QStringLiteral("a b.txt"), at(c.utc), 2048, QChar(u',')));
             }
     }

@@ -136,10 +136,10 @@ TEST(Admin, RefusedCommandsRaiseAndLeaveTheConnection) {
 }
 
 TEST(Admin, CreateDbWithPrivilege) {
-    // Root over the local socket may create databases.
+    // The administrative account may create databases.
     cMySQL c;
-    ASSERT_TRUE(c.real_connect(QStringLiteral("localhost"), QStringLiteral("root"), QString(), QString(), 0,
-                               Env::dbSocket(), 0, true, QString()));
+    ASSERT_TRUE(Connect(c, Env::dbPort(), QString::fromUtf8(testenv::db::kAdminUser),
+                        QString::fromUtf8(testenv::db::kAdminPassword), QString(), true));
     const QString name = Unique(QStringLiteral("orvel`db"));
     c.create_db(name);
     EXPECT_TRUE(has(column(c.list_dbs(QStringLiteral("orvel%")), 0), name));

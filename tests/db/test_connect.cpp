@@ -46,6 +46,7 @@ TEST(RealConnect, ReportsFailuresByKind) {
         EXPECT_TRUE(t.endsWith(QStringLiteral("\r\n\r\n") + kNoServer)) << t.toStdString();
         EXPECT_FALSE(t.contains(QStringLiteral("인터넷")));
     }
+#ifndef _WIN32  // Windows has no such sockets: there "localhost" goes over TCP
     boxes.clear();
     {
         // A local socket nobody serves stays the library's own number.
@@ -55,6 +56,7 @@ TEST(RealConnect, ReportsFailuresByKind) {
         ASSERT_EQ(boxes.shown().size(), 1u);
         EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 2002 "))) << boxes.shown()[0].text.toStdString();
     }
+#endif
     boxes.clear();
     {
         cMySQL c;

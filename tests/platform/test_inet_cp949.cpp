@@ -7,12 +7,15 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <map>
+#include <string>
+
+#include <curl/curl.h>
 
 #include "browser/download.h"
 #include "browser/listing.h"
+#include "platform/textcodec.h"
 #include "testsupport.h"
 
 using namespace testsupport;
@@ -60,16 +63,64 @@ QByteArray manifestSha(const QByteArray& name) {
     return {};
 }
 
-// A file of the test's own in the peer's folder. On disk names are UTF-8,
-// with a byte that is not code page 949 kept as itself.
+// A file of the test's own in the peer's folder, put there, looked for and
+// taken away over FTP under the raw bytes of its name: code page 949, or a
+// byte that is none. (The peer's disk is out of reach of a Windows test,
+// and its names there could not be written from Windows anyway.)
 struct PeerFile {
-    std::filesystem::path path;
-    PeerFile(const Peer& peer, const std::string& diskName)
-        : path(std::filesystem::path(peer.server->home) / "as_files" / diskName) {
-        std::ofstream(path) << "to be deleted";
+    PeerFile(const Peer& peer, const QByteArray& name)
+        : server_(*peer.server),
+          dir_("ftp://" + std::string(testenv::kHost) + ":" + std::to_string(server_.port) + "/as_files/"),
+          name_(name) {
+        std::string body = "to be deleted";
+        transfer(url(), [&](CURL* c) {
+            curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(c, CURLOPT_READDATA, &body);
+            curl_easy_setopt(c, CURLOPT_READFUNCTION, &readOut);
+        });
     }
-    ~PeerFile() { std::filesystem::remove(path); }
-    bool exists() const { return std::filesystem::exists(path); }
+    ~PeerFile() {
+        if (!exists()) return;
+        curl_slist* dele = curl_slist_append(nullptr, ("DELE " + name_.toStdString()).c_str());
+        transfer(dir_, [&](CURL* c) {
+            curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+            curl_easy_setopt(c, CURLOPT_POSTQUOTE, dele);
+        });
+        curl_slist_free_all(dele);
+    }
+    // The peer answers SIZE for it.
+    bool exists() const {
+        return transfer(url(), [](CURL* c) {
+                   curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+                   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
+               }) == CURLE_OK;
+    }
+
+private:
+    static size_t readOut(char* buf, size_t size, size_t n, void* data) {
+        auto& rest = *static_cast<std::string*>(data);
+        const size_t k = std::min(size * n, rest.size());
+        std::copy_n(rest.data(), k, buf);
+        rest.erase(0, k);
+        return k;
+    }
+    template <class Setup>
+    CURLcode transfer(const std::string& target, Setup setup) const {
+        CURL* c = curl_easy_init();
+        curl_easy_setopt(c, CURLOPT_URL, target.c_str());
+        curl_easy_setopt(c, CURLOPT_USERNAME, server_.user);
+        curl_easy_setopt(c, CURLOPT_PASSWORD, server_.password);
+        curl_easy_setopt(c, CURLOPT_TIMEOUT, 20L);
+        setup(c);
+        const CURLcode rc = curl_easy_perform(c);
+        curl_easy_cleanup(c);
+        return rc;
+    }
+    std::string url() const { return dir_ + name_.toPercentEncoding().toStdString(); }
+
+    const testenv::FtpPeer& server_;
+    std::string dir_;
+    QByteArray name_;
 };
 
 // A session as the window opens it.
@@ -129,13 +180,14 @@ TEST_P(Cp949Peer, DownloadsAndDeletesByTheServersBytes) {
 
     // Deletions name the file by its bytes, whether or not they decode; two
     // names that show the same text are not guessed between.
-    const std::string pid = std::to_string(QCoreApplication::applicationPid());
     const QString p = QString::number(QCoreApplication::applicationPid());
-    PeerFile blank(GetParam(), "삭제 시험 " + pid + ".txt");
-    PeerFile odd(GetParam(), "견\xc0." + pid + ".txt");
-    PeerFile twinA(GetParam(), "쌍\xc0." + pid + ".txt"), twinB(GetParam(), "쌍\xc1." + pid + ".txt");
     const QString blankName = QStringLiteral("삭제 시험 %1.txt").arg(p), oddName = QStringLiteral("견\uFFFD.%1.txt").arg(p),
                   twinName = QStringLiteral("쌍\uFFFD.%1.txt").arg(p);
+    const QByteArray tail = "." + p.toLatin1() + ".txt";
+    PeerFile blank(GetParam(), platform::ToCp949(blankName));
+    PeerFile odd(GetParam(), platform::ToCp949(QStringLiteral("견")) + "\xc0" + tail);
+    PeerFile twinA(GetParam(), platform::ToCp949(QStringLiteral("쌍")) + "\xc0" + tail),
+        twinB(GetParam(), platform::ToCp949(QStringLiteral("쌍")) + "\xc1" + tail);
     const auto listed = s.list();
     for (const QString& name : {blankName, oddName, twinName}) ASSERT_TRUE(listed.count(name)) << name.toStdString();
     EXPECT_TRUE(browser::DeleteRemoteFile(s.conn.get(), kDir + blankName));
