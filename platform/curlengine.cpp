@@ -192,6 +192,9 @@ void Engine::stop() {
 
 bool Stream::read(void* buffer, quint32 toRead, quint32* read) {
     *read = 0;
+    // Reads that never have to wait would otherwise never let the caller
+    // repaint: a fast link fills the buffer ahead of every read.
+    TickWait();
     Sink& s = sink();
     if (active_ && s.available() < toRead) {
         s.want = toRead;
