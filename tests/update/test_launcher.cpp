@@ -70,8 +70,25 @@ int requestsFor(const QString& name) {
 
 // A program that notes each start in started.log beside itself.
 QByteArray standIn(const char* tag) {
+#ifdef _WIN32
+    // The built stand-in with `tag` in its slot: only a real program starts there.
+    static const QByteArray built = contentOf(QStringLiteral(ORVEL_STANDIN_PATH));
+    QByteArray exe = built;
+    const qsizetype slot = exe.indexOf(QByteArray("<<standin-tag>>\0", 16));
+    const QByteArray padded = QByteArray(tag).leftJustified(16, '\0', true);
+    if (slot >= 0) exe.replace(slot + 16, 16, padded);
+    return slot >= 0 && qstrlen(tag) < 16 ? exe : QByteArray("<no tag slot>");
+#else
     return QByteArray("#!/bin/sh\necho ") + tag + " >> \"$(dirname \"$0\")/started.log\"\n";
+#endif
 }
+
+// What a program file is called: Windows starts only a name with its suffix.
+#ifdef _WIN32
+const QString kProgramSuffix = QStringLiteral(".exe");
+#else
+const QString kProgramSuffix;
+#endif
 
 // Files of the update server that a test replaces; all put back as they were.
 class ServerFiles {
@@ -106,13 +123,14 @@ protected:
         ASSERT_TRUE(base_.isValid());
         folder_ = base_.path() + QStringLiteral("/프로그램 폴더");
         ASSERT_TRUE(QDir().mkpath(folder_));
-        own_ = QStringLiteral("standin-%1").arg(QCoreApplication::applicationPid());
+        stem_ = QStringLiteral("standin-%1").arg(QCoreApplication::applicationPid());
+        own_ = stem_ + kProgramSuffix;
         writeFile(at(own_), standIn("old"), true);
         ASSERT_GT(checkerRev_, 0) << "the built checker carries no revision";
     }
 
     QString at(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
-    QString lastver() const { return own_ + QStringLiteral("_lastver.txt"); }
+    QString lastver() const { return stem_ + QStringLiteral("_lastver.txt"); }
     void withCompanions() {
         copyFile(kChecker, at(QStringLiteral("Quendrel.exe")));
         copyFile(kReplacer, at(QStringLiteral("sarvix.exe")));
@@ -132,6 +150,7 @@ protected:
 
     QTemporaryDir base_;
     QString folder_;
+    QString stem_;
     QString own_;
     const int checkerRev_ = checkerRevision();
     ServerFiles server_;
@@ -227,7 +246,7 @@ TEST_F(LauncherTest, NewBuildIsInstalledByTheReplacerAndStartedOnce) {
     // The replacer works on its own after we "ended".
     QElapsedTimer t;
     t.start();
-    while (contentOf(at(QStringLiteral("started.log"))) != "new\n" && t.elapsed() < 20000) QThread::msleep(50);
+    while (contentOf(at(QStringLiteral("started.log"))) != "new\n" && t.elapsed() < 60000) QThread::msleep(50);
     EXPECT_EQ(contentOf(at(QStringLiteral("started.log"))), QByteArray("new\n"));
     EXPECT_EQ(contentOf(at(own_)), standIn("new"));
     EXPECT_TRUE(QFileInfo(at(own_)).isExecutable());
