@@ -13,6 +13,10 @@
 #include <QThread>
 #include <map>
 #include <optional>
+#include <string>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "platform/errors.h"
 #include "platform/process.h"
@@ -298,6 +302,19 @@ TEST_F(LauncherTest, SkipLeavesTheServerAloneAndAMissingProgramStartsNothing) {
     writeFile(at(QStringLiteral(".") + own_), standIn("old"), true);
     EXPECT_EQ(L::FindNormalFile(folder_, QStringLiteral(".") + own_), QString());
     EXPECT_EQ(L::FindNormalFile(base_.path(), QStringLiteral("프로그램 폴더")), QString());
+    EXPECT_EQ(L::FindNormalFile(folder_, QStringLiteral("*") + kProgramSuffix), QString());
+#ifdef _WIN32
+    // Windows hides a file by its attributes; its search ignores case and
+    // yields the name as stored.
+    writeFile(at(own_), standIn("old"), true);
+    const std::wstring native = QDir::toNativeSeparators(at(own_)).toStdWString();
+    for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+        ASSERT_TRUE(::SetFileAttributesW(native.c_str(), attribute));
+        EXPECT_EQ(run(true), std::nullopt);
+    }
+    ::SetFileAttributesW(native.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(L::FindNormalFile(folder_, own_.toUpper()), own_);
+#endif
     EXPECT_EQ(requestsFor(lastver()), checks + 1);
     EXPECT_TRUE(boxes_.texts().empty());
 }
