@@ -45,6 +45,12 @@ bool MakeRunnable(const QString& path, QString* error = nullptr);
 // was or the whole of `from`, never missing. Both must be on one volume.
 bool ReplaceFile(const QString& from, const QString& to, QString* error = nullptr);
 
+// The name under which `folder` stores the plain file `name` (a file, not a
+// folder; on Windows neither hidden nor a system file, and found whatever the
+// case of `name`); empty when there is none. `name` is one name, never a
+// path or a pattern: one that could be either finds nothing.
+QString FindPlainFile(const QString& folder, const QString& name);
+
 // A file's identity on disk, the same whatever name leads to it.
 struct FileId {
     QByteArray key;  // empty: no such file

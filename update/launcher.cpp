@@ -5,15 +5,9 @@
 #include <QStringList>
 #include <utility>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-
-#include <QDir>
-#include <string>
-#endif
-
 #include "buildconfig.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/msgbox.h"
 #include "platform/process.h"
 #include "platform/terminate.h"
@@ -56,25 +50,8 @@ QString BaseUrl() {
 }
 
 QString FindNormalFile(const QString& folder, const QString& name) {
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))) return QString();
-#ifdef Q_OS_WIN
-    // There a file is hidden by its attributes, and the search ignores case;
-    // the name must be no pattern and lead to no other folder.
-    for (const char c : {'\\', ':', '*', '?', '"', '<', '>', '|'})
-        if (name.contains(QLatin1Char(c))) return QString();
-    WIN32_FIND_DATAW found{};
-    const std::wstring path = QDir::toNativeSeparators(inFolder(folder, name)).toStdWString();
-    const HANDLE search = ::FindFirstFileW(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return QString();
-    ::FindClose(search);
-    if (found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY))
-        return QString();
-    return QString::fromWCharArray(found.cFileName);
-#else
-    const QFileInfo info(inFolder(folder, name));
-    if (!info.exists() || !info.isFile()) return QString();
-    return info.fileName();
-#endif
+    if (name.startsWith(QLatin1Char('.'))) return QString();
+    return platform::FindPlainFile(folder, name);
 }
 
 bool AutoUpdaterSelfUpdate(const QString& programFolder) {

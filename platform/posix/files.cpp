@@ -164,4 +164,10 @@ bool IsRunningProgram(const FileId& file) {
     return false;
 }
 
+QString FindPlainFile(const QString& folder, const QString& name) {
+    if (name.isEmpty() || name.contains(QLatin1Char('/'))) return QString();
+    const QFileInfo info(folder + QLatin1Char('/') + name);
+    return info.exists() && info.isFile() ? info.fileName() : QString();
+}
+
 }  // namespace platform

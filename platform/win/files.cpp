@@ -150,4 +150,20 @@ bool IsRunningProgram(const FileId& file) {
     return running;
 }
 
+QString FindPlainFile(const QString& folder, const QString& name) {
+    // The search takes wildcards and ignores case; a name must be no pattern
+    // and lead to no other folder.
+    if (name.isEmpty()) return QString();
+    for (const char c : {'/', '\\', ':', '*', '?', '"', '<', '>', '|'})
+        if (name.contains(QLatin1Char(c))) return QString();
+    WIN32_FIND_DATAW found{};
+    const std::wstring path = QDir::toNativeSeparators(folder + QLatin1Char('/') + name).toStdWString();
+    const HANDLE search = ::FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return QString();
+    ::FindClose(search);
+    if (found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY))
+        return QString();
+    return QString::fromWCharArray(found.cFileName);
+}
+
 }  // namespace platform
