@@ -1,5 +1,6 @@
 // Starting programs with fork and exec.
 #include "platform/process.h"
+#include "platform/process_internal.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,15 +11,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <mutex>
 #include <vector>
 
 namespace platform {
 
 namespace {
-
-std::mutex g_hookMutex;
-OpenFolderHook g_openFolderHook;
 
 // Everything the child needs, prepared before fork: after it only
 // async-signal-safe calls are allowed.
@@ -157,22 +154,8 @@ ProcessOutcome StartProcessDetached(const QString& program, const QStringList& a
     return out;
 }
 
-void OpenFolderInFileManager(const QString& folder) {
-    OpenFolderHook hook;
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        hook = g_openFolderHook;
-    }
-    if (hook) {
-        hook(folder);
-        return;
-    }
-    StartProcessDetached(QStringLiteral("xdg-open"), {folder}, QString(), ShowState::Normal);
-}
-
-void setOpenFolderHook(OpenFolderHook hook) {
-    std::lock_guard<std::mutex> lock(g_hookMutex);
-    g_openFolderHook = std::move(hook);
+detail::Command detail::FileManagerCommand(const QString& folder) {
+    return {QStringLiteral("xdg-open"), {folder}};
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // Starting programs through the shell's ShellExecuteEx, which honours the
 // show state and hands back the process to wait on.
 #include "platform/process.h"
+#include "platform/process_internal.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -8,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <mutex>
 #include <string>
 
 #include "platform/win/cmdline.h"
@@ -55,9 +55,6 @@ QString CommandLineOf(const QStringList& args) {
 }  // namespace win
 
 namespace {
-
-std::mutex g_hookMutex;
-OpenFolderHook g_openFolderHook;
 
 int showCommand(ShowState show) {
     switch (show) {
@@ -135,23 +132,8 @@ ProcessOutcome StartProcessDetached(const QString& program, const QStringList& a
     return out;
 }
 
-void OpenFolderInFileManager(const QString& folder) {
-    OpenFolderHook hook;
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        hook = g_openFolderHook;
-    }
-    if (hook) {
-        hook(folder);
-        return;
-    }
-    StartProcessDetached(QStringLiteral("explorer.exe"), {QDir::toNativeSeparators(folder)}, QString(),
-                         ShowState::Normal);
-}
-
-void setOpenFolderHook(OpenFolderHook hook) {
-    std::lock_guard<std::mutex> lock(g_hookMutex);
-    g_openFolderHook = std::move(hook);
+detail::Command detail::FileManagerCommand(const QString& folder) {
+    return {QStringLiteral("explorer.exe"), {QDir::toNativeSeparators(folder)}};
 }
 
 }  // namespace platform
