@@ -18,6 +18,7 @@ WIN_RECIPE=2
 # version is used and the key changes with it.
 WIN_PIN_MARIADB='1:10.11.18-0+deb12u1'
 WIN_PIN_CURL='7.88.1-10+deb12u15'
+WIN_PIN_SODIUM='1.0.18-1+deb12u1'
 
 WIN_TRIPLET=x86_64-w64-mingw32
 WIN_APT=(apt-get -y -o DPkg::Lock::Timeout=600)
@@ -118,11 +119,12 @@ win_versions() {
   WIN_V_QT=$(win_installed_version qt6-base-dev)
   WIN_V_MARIADB=$(win_source_version mariadb "$WIN_PIN_MARIADB")
   WIN_V_CURL=$(win_source_version curl "$WIN_PIN_CURL")
+  WIN_V_SODIUM=$(win_source_version libsodium "$WIN_PIN_SODIUM")
   WIN_V_GTEST=$(win_installed_version googletest)
   WIN_V_GCC=$(win_installed_version g++-mingw-w64-x86-64-posix)
   WIN_V_CRT=$(win_installed_version mingw-w64-x86-64-dev)
   # Epochs ("1:") are left out of the folder name.
-  WIN_KEY="r${WIN_RECIPE}_qt-${WIN_V_QT#*:}_mariadb-${WIN_V_MARIADB#*:}_curl-${WIN_V_CURL#*:}"
+  WIN_KEY="r${WIN_RECIPE}_qt-${WIN_V_QT#*:}_mariadb-${WIN_V_MARIADB#*:}_curl-${WIN_V_CURL#*:}_sodium-${WIN_V_SODIUM#*:}"
   WIN_KEY+="_gtest-${WIN_V_GTEST#*:}_gcc-${WIN_V_GCC#*:}_crt-${WIN_V_CRT#*:}"
 }
 
@@ -219,6 +221,18 @@ win_recipe_curl() {
   win_build_install "$b"
 }
 
+win_recipe_sodium() {
+  local b=$1 src
+  src=$(win_fetch libsodium "$WIN_V_SODIUM")
+  # Static only; update signatures are checked in-process, so no DLL ships.
+  (cd "$b" && "$src/configure" --host="$WIN_TRIPLET" --prefix="$WIN_PREFIX" \
+      --disable-shared --enable-static --disable-dependency-tracking \
+      CC="$WIN_TRIPLET-gcc-posix" CFLAGS='-O2') >"$b/configure.log" 2>&1 \
+    || { tail -40 "$b/configure.log" >&2; return 1; }
+  make -C "$b" -j"$WIN_JOBS" >"$b/build.log" 2>&1 || { tail -40 "$b/build.log" >&2; return 1; }
+  make -C "$b" install >"$b/install.log" 2>&1 || { tail -20 "$b/install.log" >&2; return 1; }
+}
+
 win_recipe_gtest() {
   local b=$1
   win_configure /usr/src/googletest "$b" -DBUILD_GMOCK=ON
@@ -273,10 +287,10 @@ win_build_all() {
   WIN_CMAKE=(-G Ninja "-DCMAKE_TOOLCHAIN_FILE=$WIN_TOOLCHAIN" -DORVEL_WIN_NO_EMULATOR=ON
              -DCMAKE_BUILD_TYPE=Release "-DCMAKE_INSTALL_PREFIX=$WIN_PREFIX")
   local t0=$SECONDS d
-  for d in gtest mariadb curl qt; do win_build_dep "$d"; done
+  for d in gtest sodium mariadb curl qt; do win_build_dep "$d"; done
   {
     printf 'key %s\n' "$WIN_KEY"
-    printf 'qt6-base %s\nmariadb %s\ncurl %s\ngoogletest %s\n' "$WIN_V_QT" "$WIN_V_MARIADB" "$WIN_V_CURL" "$WIN_V_GTEST"
+    printf 'qt6-base %s\nmariadb %s\ncurl %s\nlibsodium %s\ngoogletest %s\n' "$WIN_V_QT" "$WIN_V_MARIADB" "$WIN_V_CURL" "$WIN_V_SODIUM" "$WIN_V_GTEST"
     printf 'finished %s\n' "$(date -u +%FT%TZ)"
   } >"$WIN_PREFIX/.complete"
   win_log "dependencies: complete in $((SECONDS - t0)) s (${WIN_TIMES[*]:-all cached})"
