@@ -2,8 +2,8 @@
 #include <QApplication>
 
 #include "app/modmain.h"
-#include "platform/msgbox_qt.h"
-#include "platform/uisetup.h"
+#include "gui/msgbox_qt.h"
+#include "gui/uisetup.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -3,11 +3,11 @@
 #include <memory>
 
 #include "db/cmysql.h"
-#include "platform/errors.h"
-#include "platform/msgbox.h"
-#include "platform/session.h"
+#include "core/errors.h"
+#include "core/msgbox.h"
+#include "core/session.h"
 #include "platform/singleinstance.h"
-#include "platform/terminate.h"
+#include "core/terminate.h"
 #include "login/frmlogin.h"
 #include "browser/frmmain.h"
 #include "update/launcher.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "browser/frmmain.h"
-#include "platform/msgbox.h"
+#include "core/msgbox.h"
 #include "testendpoints.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "browser/listing.h"
 #include "browser/offthread.h"
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "platform/files.h"
-#include "platform/msgbox.h"
+#include "core/msgbox.h"
 
 namespace browser {
 namespace {

@@ -2,7 +2,7 @@
 // Copies one remote file into the local folder in 1024-byte blocks.
 #include <QString>
 
-#include "platform/inet.h"
+#include "net/inet.h"
 
 namespace browser {
 

@@ -11,10 +11,10 @@
 #include "browser/download.h"
 #include "browser/listing.h"
 #include "buildconfig.h"
-#include "platform/errors.h"
-#include "platform/msgbox.h"
-#include "platform/session.h"
-#include "platform/terminate.h"
+#include "core/errors.h"
+#include "core/msgbox.h"
+#include "core/session.h"
+#include "core/terminate.h"
 #include "ui_frmmain.h"
 
 namespace {

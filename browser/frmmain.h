@@ -6,7 +6,7 @@
 #include <QMainWindow>
 #include <memory>
 
-#include "platform/inet.h"
+#include "net/inet.h"
 
 namespace Ui {
 class FrmMain;

@@ -1,6 +1,6 @@
 #include "browser/lineformatter.h"
 
-#include "browser/koreanstring.h"
+#include "formats/koreanstring.h"
 
 namespace listline {
 namespace {

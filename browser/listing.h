@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/inet.h"
+#include "net/inet.h"
 
 class QListWidgetItem;
 

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/msgbox.h"
-#include "platform/profile.h"
+#include "core/errors.h"
+#include "core/msgbox.h"
+#include "formats/profile.h"
 #include "platform/textcodec.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include "buildconfig.h"
 #include "db/cmysql.h"
-#include "platform/errors.h"
-#include "platform/session.h"
+#include "core/errors.h"
+#include "core/session.h"
 
 namespace modOrvelDBConsts {
 

@@ -1,6 +1,6 @@
 #include "db/recordset.h"
 
-#include "platform/errors.h"
+#include "core/errors.h"
 
 namespace {
 

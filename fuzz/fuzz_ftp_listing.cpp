@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <cstdint>
 
-#include "platform/ftplisting.h"
+#include "formats/ftplisting.h"
 #include "fuzz/fuzzcheck.h"
 
 namespace {

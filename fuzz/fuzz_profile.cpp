@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "fuzz/fuzzcheck.h"
-#include "platform/profile.h"
+#include "formats/profile.h"
 #include "platform/textcodec.h"
 
 namespace {

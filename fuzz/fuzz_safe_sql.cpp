@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "fuzz/fuzzcheck.h"
-#include "login/frmlogin.h"
+#include "formats/safesql.h"
 #include "platform/textcodec.h"
 
 namespace {
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         input = QString::fromUtf8(rest, n);
     }
-    const QString escaped = frmLogin::SafeSQL(input);
+    const QString escaped = formats::QuoteSqlText(input);
     QString typed = input;
     const qsizetype nul = typed.indexOf(QChar(u'\0'));
     if (nul >= 0) typed.truncate(nul);

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "browser/koreanstring.h"
+#include "formats/koreanstring.h"
 #include "fuzz/fuzzcheck.h"
-#include "platform/msgbox.h"
+#include "core/msgbox.h"
 
 namespace {
 

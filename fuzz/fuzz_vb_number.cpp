@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "fuzz/fuzzcheck.h"
-#include "platform/errors.h"
-#include "update/vbval.h"
+#include "core/errors.h"
+#include "formats/vbval.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzzcheck.h"
-#include "update/versioninfo.h"
+#include "formats/versioninfo.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "db/cmysql.h"
-#include "platform/errors.h"
-#include "platform/msgbox.h"
-#include "platform/terminate.h"
+#include "core/errors.h"
+#include "core/msgbox.h"
+#include "core/terminate.h"
 
 namespace modOrvelDBConsts {
 

@@ -8,9 +8,10 @@
 
 #include "db/cmysql.h"
 #include "db/inhouse.h"
-#include "platform/errors.h"
-#include "platform/msgbox.h"
-#include "platform/sendkeys.h"
+#include "core/errors.h"
+#include "formats/safesql.h"
+#include "core/msgbox.h"
+#include "gui/sendkeys.h"
 #include "platform/settingsstore.h"
 #include "ui_frmlogin.h"
 
@@ -97,14 +98,7 @@ void frmLogin::Form_Activate() {
     if (!ui->txtUserName->text().isEmpty() && !ui->txtPassword->text().isEmpty()) cmdOK_Click();
 }
 
-QString frmLogin::SafeSQL(const QString& text) {
-    QString s = text;
-    const qsizetype nul = s.indexOf(QChar(u'\0'));
-    if (nul >= 0) s.truncate(nul);
-    s.replace(QStringLiteral("'"), QStringLiteral("''"));
-    s.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
-    return s;
-}
+QString frmLogin::SafeSQL(const QString& text) { return formats::QuoteSqlText(text); }
 
 int frmLogin::RunQuery(RecordsetPtr& rs, const QString& sql) {
     rs = m_db->query(sql, false);

@@ -1,6 +1,6 @@
 #include "platform/adapters.h"
 
-#include "platform/errors.h"
+#include "platform/syserror.h"
 
 namespace platform {
 

@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "buildconfig.h"
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "platform/files.h"
-#include "platform/msgbox.h"
+#include "core/msgbox.h"
 #include "platform/process.h"
-#include "platform/terminate.h"
-#include "update/vbval.h"
-#include "update/versioninfo.h"
+#include "core/terminate.h"
+#include "formats/vbval.h"
+#include "formats/versioninfo.h"
 #include "update/waitproc.h"
 #include "update/webfetch.h"
 

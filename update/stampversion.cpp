@@ -5,7 +5,7 @@
 #include <QString>
 #include <cstdio>
 
-#include "update/versioninfo.h"
+#include "formats/versioninfo.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

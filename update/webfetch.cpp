@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/inet.h"
+#include "net/inet.h"
 #include "platform/textcodec.h"
 
 namespace update {

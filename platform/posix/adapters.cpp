@@ -13,7 +13,7 @@
 #include <map>
 #include <string>
 
-#include "platform/errors.h"
+#include "platform/syserror.h"
 
 namespace platform {
 namespace {

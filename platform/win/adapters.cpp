@@ -10,7 +10,7 @@
 
 #include <set>
 
-#include "platform/errors.h"
+#include "platform/syserror.h"
 #include "platform/win/wmiadapters.h"
 
 namespace platform {

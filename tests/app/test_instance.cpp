@@ -11,7 +11,7 @@
 #include <QRegularExpression>
 #include <QThread>
 
-#include "platform/errors.h"
+#include "core/errors.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #endif
 
 #include "browser/frmmain.h"
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "testsupport.h"
 
 using namespace testsupport;

@@ -3,7 +3,7 @@
 #include <ctime>
 #include <limits>
 
-#include "browser/koreanstring.h"
+#include "formats/koreanstring.h"
 #include "browser/lineformatter.h"
 #include "testsupport.h"
 

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "db/cmysql.h"
-#include "platform/profile.h"
+#include "formats/profile.h"
 #include "testsupport.h"
 
 namespace dbtest {

@@ -13,7 +13,7 @@
 
 #include "db/cmysql.h"
 #include "dbtest.h"
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "testsupport.h"
 
 using namespace dbtest;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "db/recordset.h"
-#include "platform/errors.h"
+#include "core/errors.h"
 
 namespace {
 

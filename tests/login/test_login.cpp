@@ -17,8 +17,8 @@
 #include "login/admission.h"
 #include "login/frmlogin.h"
 #include "platform/adapters.h"
-#include "platform/errors.h"
-#include "platform/session.h"
+#include "core/errors.h"
+#include "core/session.h"
 #include "platform/settingsstore.h"
 #include "testsupport.h"
 

@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "platform/msgbox_qt.h"
+#include "gui/msgbox_qt.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/msgbox.h"
-#include "platform/terminate.h"
+#include "core/msgbox.h"
+#include "core/terminate.h"
 #include "testendpoints.h"
 
 namespace testsupport {

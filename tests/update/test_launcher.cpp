@@ -18,11 +18,11 @@
 #include <windows.h>
 #endif
 
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "platform/process.h"
 #include "testsupport.h"
 #include "update/launcher.h"
-#include "update/versioninfo.h"
+#include "formats/versioninfo.h"
 
 using platform::ExitCode;
 using platform::MsgIcon;

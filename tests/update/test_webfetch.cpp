@@ -7,7 +7,7 @@
 #include <QFile>
 
 #include "platform/textcodec.h"
-#include "tests/platform/test_inet_fakehttp.h"
+#include "tests/net/test_inet_fakehttp.h"
 #include "testsupport.h"
 #include "update/webfetch.h"
 

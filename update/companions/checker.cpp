@@ -8,9 +8,9 @@
 #include <QStringList>
 #include <cstdio>
 
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "update/launcher.h"
-#include "update/vbval.h"
+#include "formats/vbval.h"
 #include "update/webfetch.h"
 
 namespace {

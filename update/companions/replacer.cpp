@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "platform/files.h"
 #include "platform/process.h"
 

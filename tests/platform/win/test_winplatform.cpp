@@ -16,9 +16,9 @@
 #include <future>
 
 #include "platform/adapters.h"
-#include "platform/errors.h"
+#include "core/errors.h"
 #include "platform/files.h"
-#include "platform/fileversion.h"
+#include "formats/fileversion.h"
 #include "platform/process.h"
 #include "platform/settingsstore.h"
 #include "platform/textcodec.h"

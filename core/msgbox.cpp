@@ -1,0 +1,33 @@
+#include "core/msgbox.h"
+
+namespace platform {
+namespace {
+MsgBoxHandler& handlerSlot() {
+    static MsgBoxHandler h;
+    return h;
+}
+MsgBoxDisplay& displaySlot() {
+    static MsgBoxDisplay d;
+    return d;
+}
+}  // namespace
+
+void setMsgBoxHandler(MsgBoxHandler handler) { handlerSlot() = std::move(handler); }
+void setMsgBoxDisplay(MsgBoxDisplay display) { displaySlot() = std::move(display); }
+
+std::function<void()> RememberFocus() {
+    if (displaySlot().rememberFocus) return displaySlot().rememberFocus();
+    return [] {};
+}
+
+MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QString& title) {
+    const MsgBoxRecord rec{text, title, buttons, icon};
+    // A trace on stderr: what the user was told stays visible in a
+    // terminal or a log after the box is gone.
+    qInfo("message box [%s]: %s", qUtf8Printable(title), qUtf8Printable(text));
+    if (handlerSlot()) return handlerSlot()(rec);
+    if (displaySlot().show) return displaySlot().show(rec);
+    return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+#include "core/session.h"
+
+#include "core/msgbox.h"
+
+namespace modMain {
+
+QString gAppTitle;
+QString gUserID;
+QString gUserName;
+
+void ShowMsg(const QString& text, const QString& title) {
+    const auto giveFocusBack = platform::RememberFocus();
+    platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Information,
+                     title.isEmpty() ? gAppTitle : title);
+    giveFocusBack();
+}
+
+}  // namespace modMain
