@@ -26,6 +26,7 @@ WIN_HOST_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev wine wine64 locales zip dpkg-dev fonts-nanum cmake ninja-build
   pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n googletest
+  autoconf automake libtool
 )
 
 win_log() { printf '[build-windows] %s\n' "$*" >&2; }
@@ -224,6 +225,10 @@ win_recipe_curl() {
 win_recipe_sodium() {
   local b=$1 src
   src=$(win_fetch libsodium "$WIN_V_SODIUM")
+  # Debian's source has no generated configure script.
+  if [[ ! -x $src/configure ]]; then
+    (cd "$src" && autoreconf -fi) >"$b/autoreconf.log" 2>&1 || { tail -40 "$b/autoreconf.log" >&2; return 1; }
+  fi
   # Static only; update signatures are checked in-process, so no DLL ships.
   (cd "$b" && "$src/configure" --host="$WIN_TRIPLET" --prefix="$WIN_PREFIX" \
       --disable-shared --enable-static --disable-dependency-tracking \
