@@ -2,11 +2,13 @@
 #include <QApplication>
 
 #include "app/modmain.h"
+#include "core/log.h"
 #include "gui/msgbox_qt.h"
 #include "gui/uisetup.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    core::InstallLog();  // core/log.h: orvel-as.log beside config.ini (Windows) or in ~/.config
     platform::SetUpKoreanUi(app);
     platform::InstallQtMessageBoxes();
     if (!modMain::Main()) return 0;
