@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/log.h"
+
 namespace inet::detail {
 
 namespace {
@@ -27,10 +29,21 @@ size_t onWrite(char* ptr, size_t size, size_t nmemb, void* userdata) {
     return 0;  // aborts the transfer
 }
 
+static_assert(CURL_ERROR_SIZE <= kErrorTextSize);
+
+// An FTP reply ("550 ...") or an HTTP status line: what the log quotes.
+bool isReplyLine(const QByteArray& line) {
+    const auto digit = [&line](int i) { return line[i] >= '0' && line[i] <= '9'; };
+    return line.startsWith("HTTP/") || (line.size() >= 3 && digit(0) && digit(1) && digit(2));
+}
+
 size_t onHeader(char* ptr, size_t size, size_t nmemb, void* userdata) {
     const size_t len = size * nmemb;
     const bool continuation = len > 0 && ptr[0] == ' ';
-    static_cast<Sink*>(userdata)->replyLine(QByteArray(ptr, static_cast<qsizetype>(len)).trimmed(), continuation);
+    auto* sink = static_cast<Sink*>(userdata);
+    const QByteArray line = QByteArray(ptr, static_cast<qsizetype>(len)).trimmed();
+    if (!continuation && isReplyLine(line)) sink->lastReplyLine = line.left(200);
+    sink->replyLine(line, continuation);
     return len;
 }
 
@@ -91,6 +104,7 @@ QByteArray Sink::whole() const {
 }
 
 void Sink::reset() {
+    lastReplyLine.clear();
     data_.clear();
     head_ = 0;
     want = 0;
@@ -119,6 +133,8 @@ void Engine::reset(Sink* sink) {
     curl_easy_setopt(e, CURLOPT_HEADERDATA, sink);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferSize);
+    errorText_[0] = '\0';
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
     sink_ = sink;
 }
 
@@ -140,6 +156,7 @@ bool Engine::start() {
     if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) {
         done_ = true;
         result_ = CURLE_FAILED_INIT;
+        noteEnd();
         return false;
     }
     added_ = true;
@@ -161,7 +178,11 @@ bool Engine::drive(const std::function<bool()>& enough) {
             done_ = true;
             result_ = CURLE_FAILED_INIT;
         }
-        if (done_ || (enough && enough())) break;
+        if (done_) {
+            noteEnd();
+            break;
+        }
+        if (enough && enough()) break;
         curl_multi_poll(multi_.get(), nullptr, 0, kWaitTickMs, nullptr);
         TickWait();
     }
@@ -172,6 +193,18 @@ int Engine::run() {
     if (start()) drive(nullptr);
     stop();
     return result_;
+}
+
+void Engine::noteEnd() const {
+    if (result_ == CURLE_OK) return;
+    const char* url = nullptr;
+    curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url);
+    QString text = QString::fromUtf8(url ? url : "(no address)") + QStringLiteral(": curl %1 (%2)").arg(result_).arg(
+                       QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(result_))));
+    if (errorText_[0]) text += QStringLiteral(": ") + QString::fromUtf8(errorText_).trimmed();
+    if (sink_ && !sink_->lastReplyLine.isEmpty())
+        text += QStringLiteral("; server: ") + QString::fromUtf8(sink_->lastReplyLine);
+    qCWarning(core::lcNet).noquote() << "transfer failed:" << text;
 }
 
 void Engine::resume() {
@@ -216,6 +249,9 @@ void Stream::complete() {
     engine().stop();
     active_ = false;
     failed_ = !checkComplete(rc);
+    if (failed_ && rc == CURLE_OK)
+        qCWarning(core::lcNet, "transfer ended short: %lld bytes came, not the size the server had announced",
+                  static_cast<long long>(sink().received));
     released();
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The libcurl engine under the internet calls; private to platform/inet*.cpp.
+// The libcurl engine under the internet calls; private to net/inet*.cpp.
 // These files are built with CURL_STRICTER, so libcurl's handle types are the
 // named structs below and this header needs none of libcurl's own.
 #include <QByteArray>
@@ -63,6 +63,7 @@ public:
     // Forgets everything received, ready for the next attempt.
     virtual void reset();
 
+    QByteArray lastReplyLine;  // the server's last status or reply line, for the log
     size_t want = 0;       // the reader waits for this many bytes
     bool paused = false;   // libcurl holds back until resumed
     bool overflow = false; // a collected body passed its limit
@@ -73,6 +74,9 @@ private:
     std::vector<char> data_;
     size_t head_ = 0;  // first byte not yet handed to the reader
 };
+
+// Room for libcurl's words on a failure (its CURL_ERROR_SIZE).
+inline constexpr size_t kErrorTextSize = 256;
 
 // One libcurl transfer handle on its own multi handle. The multi handle
 // keeps the connection cache, so consecutive operations reuse one logged-in
@@ -107,12 +111,17 @@ public:
     int result() const { return result_; }  // a CURLcode
 
 private:
+    // Logs a transfer that ended in failure: its URL, libcurl's code and
+    // words, and the server's last reply line.
+    void noteEnd() const;
+
     std::unique_ptr<Curl_multi, MultiFree> multi_;
     std::unique_ptr<Curl_easy, EasyFree> easy_;
     Sink* sink_ = nullptr;
     bool added_ = false;
     bool done_ = false;
     int result_ = 0;
+    char errorText_[kErrorTextSize] = {};  // libcurl's detail of the last failure
 };
 
 // A body read block by block: an FTP file or an HTTP response.

@@ -3,6 +3,7 @@
 
 #include <QList>
 
+#include "core/log.h"
 #include "net/curlengine.h"
 #include "net/inet.h"
 
@@ -76,6 +77,7 @@ public:
         long code = 0;
         curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
         status = static_cast<int>(code);
+        if (status >= 400) qCWarning(core::lcNet).noquote() << url << "answered:" << reply_.lastReplyLine;
         if (!ended) return true;
         const int rc = engine_.result();
         complete();
