@@ -2,7 +2,7 @@
 // Every message box of the program goes through MsgBox, so that tests can
 // script the answers and read back what was shown, in order. The core only
 // knows this interface; the GUI part supplies the drawing at start
-// (InstallQtMessageBoxes, platform/msgbox_qt.h).
+// (InstallQtMessageBoxes, gui/msgbox_qt.h).
 #include <QString>
 #include <functional>
 

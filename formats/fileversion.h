@@ -1,6 +1,6 @@
 #pragma once
 // The file-version block of an executable, as the system's version-info
-// calls hand it out; update/versioninfo.h reads its texts.
+// calls hand it out; formats/versioninfo.h reads its texts.
 #include <QByteArray>
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 // The version block of an executable: building one and reading its
-// labelled texts (the raw block comes from platform/fileversion.h).
+// labelled texts (the raw block comes from formats/fileversion.h).
 #include <QByteArray>
 #include <QString>
 #include <QStringList>

@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the files that implement platform/inet.h, and by nothing else.
+// Shared by the files that implement net/inet.h, and by nothing else.
 #include <QByteArray>
 #include <QString>
 #include <memory>
