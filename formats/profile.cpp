@@ -2,10 +2,10 @@
 
 #include <QFile>
 #include <QLockFile>
-#include <QSaveFile>
 #include <optional>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/textcodec.h"
 
 namespace platform {
@@ -173,13 +173,8 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         out += '[' + ToCp949(s) + ']' + crlf + entry + crlf;
     }
 
-    QSaveFile f(file);
-    if (!f.open(QIODevice::WriteOnly)) return false;
-    if (f.write(out) != out.size()) {
-        f.cancelWriting();
-        return false;
-    }
-    return f.commit();
+    WholeFile f(file);
+    return f.open() && f.write(out.constData(), out.size()) && f.commit(false);
 }
 
 }  // namespace platform

@@ -10,7 +10,9 @@ namespace platform {
 // A new file written under a temporary name beside its target. commit()
 // flushes it to disk and puts it in the target's place in one step; until
 // then, and whenever a step fails, the target stays exactly as it was, and
-// no temporary file is left behind.
+// no temporary file is left behind. The step replaces the folder entry
+// itself: a target that is a link or a shortcut becomes the new file, and
+// whatever it led to is never opened or written.
 class WholeFile {
 public:
     explicit WholeFile(const QString& target);
@@ -25,17 +27,24 @@ public:
     // reading is allowed.
     bool commit(bool runnable);
     void discard();
+    // Marks the file, once committed, as come from the internet (Windows:
+    // the Zone.Identifier stream, zone 3), so that the system and Office
+    // treat it with care. Best effort: a file system without streams gets
+    // no mark and commit() does not fail for it. Nothing elsewhere.
+    void markFromInternet();
+    // The system's code (errno, the last-error code) of the step that failed
+    // last; 0 when none did.
+    int error() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d_;
 };
 
-// Starts writing `length` bytes from `offset` of an open file (its handle,
-// as QFileDevice::handle gives it) to the disk without waiting for them, so
-// that a long copy does not pile up in memory until the final flush. Only a
-// hint: does nothing where the system offers no such call.
-void StartWriteBehind(int handle, qint64 offset, qint64 length);
+// True when the entry `path` itself is a symbolic link or, on Windows, a
+// junction or another link to a folder; false for anything else, a missing
+// entry included.
+bool IsLink(const QString& path);
 
 // Adds the run permission wherever reading is allowed. On failure `error`
 // (when given) receives the system's reason.

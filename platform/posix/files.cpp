@@ -14,6 +14,8 @@ namespace platform {
 
 namespace {
 
+[[maybe_unused]] constexpr qint64 kWriteBehind = qint64{8} << 20;
+
 QString reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
 void setError(QString* error, int err) {
@@ -33,6 +35,21 @@ mode_t withRunBits(mode_t mode) {
     return mode;
 }
 
+// The start of `name` that takes at most `limit` bytes, cut between
+// characters: a temporary name must fit in one entry however long the
+// target's name is.
+QString headOf(const QString& name, qsizetype limit) {
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < name.size()) {
+        const qsizetype n = name[i].isHighSurrogate() && i + 1 < name.size() ? 2 : 1;
+        bytes += QFile::encodeName(name.mid(i, n)).size();
+        if (bytes > limit) break;
+        i += n;
+    }
+    return name.left(i);
+}
+
 FileId idOf(const struct stat& st) {
     FileId id;
     id.key = QByteArray::number(static_cast<qulonglong>(st.st_dev)) + ':' +
@@ -47,6 +64,9 @@ struct WholeFile::Impl {
     QByteArray folder;
     QByteArray temp;
     int fd = -1;
+    int error = 0;
+    qint64 written = 0;
+    qint64 handed = 0;  // written bytes already handed to the disk
     bool committed = false;
 };
 
@@ -54,7 +74,7 @@ WholeFile::WholeFile(const QString& target) : d_(std::make_unique<Impl>()) {
     const QFileInfo info(target);
     d_->target = QFile::encodeName(info.absoluteFilePath());
     d_->folder = QFile::encodeName(info.absolutePath());
-    d_->temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName().left(100) +
+    d_->temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + headOf(info.fileName(), 100) +
                                  QStringLiteral(".part-XXXXXX"));
 }
 
@@ -63,6 +83,7 @@ WholeFile::~WholeFile() { discard(); }
 bool WholeFile::open() {
     if (d_->fd >= 0 || d_->committed) return false;
     d_->fd = ::mkostemp(d_->temp.data(), O_CLOEXEC);
+    if (d_->fd < 0) d_->error = errno;
     return d_->fd >= 0;
 }
 
@@ -72,23 +93,45 @@ bool WholeFile::write(const char* data, qint64 size) {
         const ssize_t n = ::write(d_->fd, data, static_cast<size_t>(size));
         if (n < 0) {
             if (errno == EINTR) continue;
+            d_->error = errno;
             return false;
         }
         data += n;
         size -= n;
+        d_->written += n;
     }
+    // What has been written is handed to the disk every so many bytes, so
+    // that a long copy does not pile up in memory until the final flush.
+    // Only a hint.
+#ifdef __linux__
+    if (d_->written - d_->handed >= kWriteBehind) {
+        ::sync_file_range(d_->fd, d_->handed, d_->written - d_->handed, SYNC_FILE_RANGE_WRITE);
+        d_->handed = d_->written;
+    }
+#endif
     return true;
 }
 
 bool WholeFile::commit(bool runnable) {
     if (d_->fd < 0) return false;
+    // The permissions of the file being replaced, never those of what a link
+    // in its place leads to.
     struct stat st {};
-    mode_t mode = ::stat(d_->target.constData(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~currentUmask());
+    mode_t mode = ::lstat(d_->target.constData(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777)
+                                                                                 : (0666 & ~currentUmask());
     if (runnable) mode = withRunBits(mode);
     bool ok = ::fchmod(d_->fd, mode) == 0 && ::fsync(d_->fd) == 0;
-    ok = ::close(d_->fd) == 0 && ok;
+    if (!ok) d_->error = errno;
+    if (::close(d_->fd) != 0 && ok) {
+        d_->error = errno;
+        ok = false;
+    }
     d_->fd = -1;
-    ok = ok && ::rename(d_->temp.constData(), d_->target.constData()) == 0;
+    // rename() replaces the entry: a link there is replaced, not followed.
+    if (ok && ::rename(d_->temp.constData(), d_->target.constData()) != 0) {
+        d_->error = errno;
+        ok = false;
+    }
     if (!ok) {
         ::unlink(d_->temp.constData());
         return false;
@@ -103,6 +146,11 @@ bool WholeFile::commit(bool runnable) {
     return true;
 }
 
+// No system here keeps a file's origin beside it.
+void WholeFile::markFromInternet() {}
+
+int WholeFile::error() const { return d_->error; }
+
 void WholeFile::discard() {
     if (d_->fd < 0) return;
     ::close(d_->fd);
@@ -110,11 +158,9 @@ void WholeFile::discard() {
     ::unlink(d_->temp.constData());
 }
 
-void StartWriteBehind([[maybe_unused]] int handle, [[maybe_unused]] qint64 offset,
-                      [[maybe_unused]] qint64 length) {
-#ifdef __linux__
-    if (handle >= 0) ::sync_file_range(handle, offset, length, SYNC_FILE_RANGE_WRITE);
-#endif
+bool IsLink(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool MakeRunnable(const QString& path, QString* error) {

@@ -46,19 +46,39 @@ FileId idOfPath(const std::wstring& path) {
     return id;
 }
 
+// The file's origin as the shell writes it for a file from the internet.
+void writeZoneMark(const std::wstring& path) {
+    const std::wstring stream = path + L":Zone.Identifier";
+    HANDLE h = ::CreateFileW(stream.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    static const char kMark[] = "[ZoneTransfer]\r\nZoneId=3\r\n";
+    DWORD written = 0;
+    ::WriteFile(h, kMark, sizeof kMark - 1, &written, nullptr);
+    ::CloseHandle(h);
+}
+
+// At most 100 UTF-16 units of `name`, never half a surrogate pair.
+QString headOf(const QString& name) {
+    qsizetype n = qMin<qsizetype>(name.size(), 100);
+    if (n > 0 && n < name.size() && name[n - 1].isHighSurrogate()) --n;
+    return name.left(n);
+}
+
 }  // namespace
 
 struct WholeFile::Impl {
     std::wstring target;
     std::wstring temp;
     HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    bool fromInternet = false;
     bool committed = false;
 };
 
 WholeFile::WholeFile(const QString& target) : d_(std::make_unique<Impl>()) {
     const QFileInfo info(target);
     d_->target = native(info.absoluteFilePath());
-    d_->temp = native(info.absolutePath() + QStringLiteral("/.") + info.fileName().left(100) +
+    d_->temp = native(info.absolutePath() + QStringLiteral("/.") + headOf(info.fileName()) +
                       QStringLiteral(".part-%1").arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0')));
 }
 
@@ -68,6 +88,7 @@ bool WholeFile::open() {
     if (d_->file != INVALID_HANDLE_VALUE || d_->committed) return false;
     // CREATE_NEW: never another writer's file of the same name.
     d_->file = ::CreateFileW(d_->temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (d_->file == INVALID_HANDLE_VALUE) d_->error = ::GetLastError();
     return d_->file != INVALID_HANDLE_VALUE;
 }
 
@@ -76,7 +97,10 @@ bool WholeFile::write(const char* data, qint64 size) {
     while (size > 0) {
         const DWORD chunk = size > (1 << 30) ? (1u << 30) : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!::WriteFile(d_->file, data, chunk, &written, nullptr) || written == 0) return false;
+        if (!::WriteFile(d_->file, data, chunk, &written, nullptr) || written == 0) {
+            d_->error = ::GetLastError();
+            return false;
+        }
         data += written;
         size -= written;
     }
@@ -89,10 +113,23 @@ bool WholeFile::write(const char* data, qint64 size) {
 bool WholeFile::commit(bool /*runnable*/) {
     if (d_->file == INVALID_HANDLE_VALUE) return false;
     bool ok = ::FlushFileBuffers(d_->file) != 0;
-    ok = ::CloseHandle(d_->file) != 0 && ok;
+    if (!ok) d_->error = ::GetLastError();
+    if (!::CloseHandle(d_->file) && ok) {
+        d_->error = ::GetLastError();
+        ok = false;
+    }
     d_->file = INVALID_HANDLE_VALUE;
-    ok = ok && ::MoveFileExW(d_->temp.c_str(), d_->target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // The mark goes on before the file takes its name and moves with it: the
+    // file never stands under its name unmarked.
+    if (ok && d_->fromInternet) writeZoneMark(d_->temp);
+    // The move renames onto the entry: a symbolic link there is replaced, not
+    // followed (ReplaceFileW would open it and write through), and a .lnk
+    // shortcut is a plain file to the file system. A folder or a junction in
+    // the target's place is refused by the system.
+    if (ok && !::MoveFileExW(d_->temp.c_str(), d_->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        d_->error = ::GetLastError();
+        ok = false;
+    }
     if (!ok) {
         ::DeleteFileW(d_->temp.c_str());
         return false;
@@ -101,6 +138,10 @@ bool WholeFile::commit(bool /*runnable*/) {
     return true;
 }
 
+void WholeFile::markFromInternet() { d_->fromInternet = true; }
+
+int WholeFile::error() const { return static_cast<int>(d_->error); }
+
 void WholeFile::discard() {
     if (d_->file == INVALID_HANDLE_VALUE) return;
     ::CloseHandle(d_->file);
@@ -108,8 +149,20 @@ void WholeFile::discard() {
     ::DeleteFileW(d_->temp.c_str());
 }
 
-// The cache manager writes behind on its own; there is no call to ask for it.
-void StartWriteBehind(int /*handle*/, qint64 /*offset*/, qint64 /*length*/) {}
+bool IsLink(const QString& path) {
+    QString entry = QDir::toNativeSeparators(path);
+    while (entry.size() > 3 && entry.endsWith(QLatin1Char('\\'))) entry.chop(1);
+    // Wildcards would find another entry.
+    if (entry.contains(QLatin1Char('*')) || entry.contains(QLatin1Char('?'))) return false;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(entry.toStdWString().c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    ::FindClose(search);
+    // Other reparse points (files kept in the cloud, deduplicated files) are
+    // the entry itself, not a way to somewhere else.
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+}
 
 bool MakeRunnable(const QString& path, QString* error) {
     if (::GetFileAttributesW(native(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
