@@ -201,9 +201,13 @@ void Engine::noteEnd() const {
     curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url);
     QString text = QString::fromUtf8(url ? url : "(no address)") + QStringLiteral(": curl %1 (%2)").arg(result_).arg(
                        QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(result_))));
-    if (errorText_[0]) text += QStringLiteral(": ") + QString::fromUtf8(errorText_).trimmed();
+    // libcurl keeps the first problem of a transfer in errorText_, which may
+    // be one it got past (active FTP mode tries an address form first); the
+    // server's own last reply, when there is one, says more reliably why.
     if (sink_ && !sink_->lastReplyLine.isEmpty())
         text += QStringLiteral("; server: ") + QString::fromUtf8(sink_->lastReplyLine);
+    else if (errorText_[0])
+        text += QStringLiteral(": ") + QString::fromUtf8(errorText_).trimmed();
     qCWarning(core::lcNet).noquote() << "transfer failed:" << text;
 }
 
