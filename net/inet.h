@@ -28,6 +28,7 @@ inline constexpr quint32 INTERNET_OPEN_TYPE_PROXY = 3;
 inline constexpr quint32 INTERNET_SERVICE_FTP = 1;
 inline constexpr int INTERNET_DEFAULT_FTP_PORT = 21;
 inline constexpr quint32 INTERNET_FLAG_RELOAD = 0x80000000u;
+inline constexpr quint32 INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000u;  // a redirect is the answer, not followed
 inline constexpr quint32 INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000u;
 inline constexpr quint32 INTERNET_FLAG_PASSIVE = 0x08000000u;
 // Windows headers (libcurl's pull them in) define the next four as macros.
@@ -129,8 +130,9 @@ bool FtpDeleteFileA(Handle* hConnect, const QString& fileName);
 bool FtpDeleteFileRaw(Handle* hConnect, const QByteArray& remotePath);
 
 // Sends a GET request (http or https) and waits for the response's head.
-// Redirects are followed. `headers`: extra header lines separated by CR LF;
-// headersLength in characters, or -1 (all ones) for the whole text.
+// Redirects are followed unless flags hold INTERNET_FLAG_NO_AUTO_REDIRECT
+// (then the redirect is the response). `headers`: extra header lines
+// separated by CR LF; headersLength in characters, or -1 (all ones) for the whole text.
 // INTERNET_FLAG_RELOAD asks every cache on the way for a fresh copy.
 // Null when no response arrived; an error page is a response.
 HInternet InternetOpenUrlA(Handle* hInternet, const QString& url, const QString& headers,

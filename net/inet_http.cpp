@@ -46,7 +46,8 @@ class HttpRequest final : public Stream {
 public:
     ~HttpRequest() override { abandon(); }
 
-    bool open(const Root& root, const QByteArray& url, const QList<QByteArray>& extraHeaders, bool reload) {
+    bool open(const Root& root, const QByteArray& url, const QList<QByteArray>& extraHeaders, bool reload,
+              bool followRedirects) {
         if (!engine_.valid()) return false;
         reply_.reset();
         engine_.reset(&reply_);
@@ -56,7 +57,7 @@ public:
         curl_easy_setopt(e, CURLOPT_URL, url.constData());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent.constData());
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(lim.httpConnect));
@@ -133,7 +134,8 @@ HInternet InternetOpenUrlA(Handle* hInternet, const QString& url, const QString&
         if (!HasLineBreakOrNul(line) && line.contains(QLatin1Char(':'))) extra.push_back(line.toUtf8());
 
     auto request = std::make_unique<HttpRequest>();
-    if (!request->open(*rootHandle->root, wireUrl(url.trimmed()), extra, (flags & INTERNET_FLAG_RELOAD) != 0))
+    if (!request->open(*rootHandle->root, wireUrl(url.trimmed()), extra, (flags & INTERNET_FLAG_RELOAD) != 0,
+                       (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0))
         return nullptr;
     return request;
 }

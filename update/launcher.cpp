@@ -1,6 +1,8 @@
 #include "update/launcher.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <utility>
@@ -13,6 +15,8 @@
 #include "core/terminate.h"
 #include "formats/vbval.h"
 #include "formats/versioninfo.h"
+#include "update/signature.h"
+#include "update/signedfetch.h"
 #include "update/waitproc.h"
 #include "update/webfetch.h"
 
@@ -33,6 +37,22 @@ bool trapped(const QString& procedure, Step&& step) {
 }
 
 QString inFolder(const QString& folder, const QString& name) { return folder + QLatin1Char('/') + name; }
+
+// The companions count as installed only when both carry the company's
+// signature, for one and the same release.
+bool companionsSigned(const QString& folder) {
+    qint32 checker = -1, replacer = -1;
+    return update::VerifyFile(inFolder(folder, kCheckerName), {kCheckerName}, &checker) == update::Verdict::Accepted &&
+           update::VerifyFile(inFolder(folder, kReplacerName), {kReplacerName}, &replacer) ==
+               update::Verdict::Accepted &&
+           checker == replacer;
+}
+
+// Removes a file and the signature kept beside it.
+void removeWithSignature(const QString& path) {
+    QFile::remove(path);
+    QFile::remove(path + QLatin1String(update::kSignatureSuffix));
+}
 
 // Leading and trailing space characters only; tabs and line breaks stay.
 QString trimSpaces(const QString& s) {
@@ -62,6 +82,8 @@ bool AutoUpdaterSelfUpdate(const QString& programFolder) {
     QString localRevText = QStringLiteral("0");
     trapped(procedure, [&] {
         if (FindNormalFile(programFolder, name).isEmpty()) return;
+        // Unsigned companions are as good as none: the signed ones replace them.
+        if (!companionsSigned(programFolder)) return;
         const QString ver = GetFileVer(localPath, true, true);
         localRevText = ver.mid(ver.lastIndexOf(QLatin1Char('.')) + 1);
     });
@@ -85,19 +107,19 @@ bool AutoUpdaterSelfUpdate(const QString& programFolder) {
     const double localRev = ReadLeadingNumber(localRevText);
     if (localRev >= serverRev) return true;
 
+    // Both companions are one release: each must be signed for its own name
+    // and for the revision the server announced.
     bool ok = false;
     trapped(procedure, [&] {
-        QString url = BaseUrl() + name;
-        QString local = localPath;
-        ok = update::DownloadUrlToFile(url, local, true);
+        ok = update::DownloadSigned(BaseUrl() + name, localPath, {name, serverRev, serverRev}) ==
+             update::Verdict::Accepted;
     });
     if (!ok) return false;
 
     ok = false;
     trapped(procedure, [&] {
-        QString url = BaseUrl() + kReplacerName;
-        QString local = inFolder(programFolder, kReplacerName);
-        ok = update::DownloadUrlToFile(url, local, true);
+        ok = update::DownloadSigned(BaseUrl() + kReplacerName, inFolder(programFolder, kReplacerName),
+                                    {kReplacerName, serverRev, serverRev}) == update::Verdict::Accepted;
     });
     return ok;
 }
@@ -117,18 +139,36 @@ void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QSt
     trapped(procedure, [&] { own = FindNormalFile(programFolder, ownFileName); });
     if (own.isEmpty()) return;
 
+    // A checker that is not the company's counts as one that cannot be started.
     const QString parameters = QString::number(revision) + QLatin1Char(';') + own;
-    trapped(procedure, [&] { modWaitProc::RunAndWait(checkerPath, 0, parameters, programFolder, false, false); });
+    trapped(procedure, [&] {
+        if (update::VerifyFile(checkerPath, {kCheckerName}) == update::Verdict::Accepted)
+            modWaitProc::RunAndWait(checkerPath, 0, parameters, programFolder, false, false);
+    });
 
     QString waiting;
     trapped(procedure, [&] { waiting = FindNormalFile(programFolder, kNewPrefix + own); });
     if (waiting.isEmpty()) return;
+    // Only a signed build of this program, newer than the running one, is
+    // handed over; anything else is removed and counts as not found.
+    bool newBuildSigned = false;
+    trapped(procedure, [&] {
+        newBuildSigned = revision < 0x7fffffff &&
+                         update::VerifyFile(inFolder(programFolder, waiting), {own, revision + 1}) ==
+                             update::Verdict::Accepted;
+        if (!newBuildSigned) removeWithSignature(inFolder(programFolder, waiting));
+    });
+    if (!newBuildSigned) return;
 
     const QString replacerPath = inFolder(programFolder, kReplacerName);
     bool haveReplacer = false;
-    trapped(procedure, [&] { haveReplacer = !FindNormalFile(programFolder, kReplacerName).isEmpty(); });
+    trapped(procedure, [&] {
+        haveReplacer = !FindNormalFile(programFolder, kReplacerName).isEmpty() &&
+                       update::VerifyFile(replacerPath, {kReplacerName}) == update::Verdict::Accepted;
+    });
     if (!haveReplacer) {
-        platform::MsgBox(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + QStringLiteral("\r\n\r\n") + replacerPath,
+        platform::MsgBox(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + QStringLiteral("\r\n\r\n") +
+                             QDir::toNativeSeparators(replacerPath),
                          platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
         platform::OpenFolderInFileManager(programFolder);
         platform::EndProgramNow(platform::ExitCode::ReplacerMissing);

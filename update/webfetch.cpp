@@ -20,15 +20,54 @@ constexpr quint32 kChunk = 64 * 1024;
 // what survived the trip.
 void roundTrip(QString& text) { text = platform::FromCp949(platform::ToCp949(text)); }
 
-// Streams the response body into `out`; true when it all arrived.
-bool copyBody(inet::Handle* request, platform::WholeFile& out) {
-    std::vector<char> buffer(kChunk);
-    for (;;) {
-        quint32 got = 0;
-        if (!inet::InternetReadFile(request, buffer.data(), kChunk, &got)) return false;
-        if (got == 0) return true;
-        if (!out.write(buffer.data(), got)) return false;
+// A GET whose answer must be a success (2xx): an error page is not the
+// program that was asked for.
+struct Fetch {
+    inet::HInternet root;
+    inet::HInternet request;
+    Fetch(const QString& url, quint32 flags) {
+        root = inet::InternetOpenA(kAgent, inet::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
+        if (root) request = inet::InternetOpenUrlA(root.get(), url, QString(), 0, flags, 0);
+        const int status = request ? inet::HttpStatus(request.get()) : 0;
+        if (status < 200 || status > 299) close();
     }
+    ~Fetch() { close(); }
+    void close() {
+        inet::InternetCloseHandle(request);
+        inet::InternetCloseHandle(root);
+    }
+    // Hands the body to `sink` block by block; true when it all arrived and
+    // `sink` took every block.
+    bool read(const std::function<bool(const char*, quint32)>& sink) {
+        if (!request) return false;
+        std::vector<char> buffer(kChunk);
+        for (;;) {
+            quint32 got = 0;
+            if (!inet::InternetReadFile(request.get(), buffer.data(), kChunk, &got)) return false;
+            if (got == 0) return true;
+            if (!sink(buffer.data(), got)) return false;
+        }
+    }
+};
+
+bool download(QString& Url, QString& LocalFile, bool executable, const DownloadCheck* check) {
+    roundTrip(Url);
+    if (LocalFile.isEmpty() || QFileInfo(LocalFile).isDir()) return false;
+    const quint32 flags = inet::INTERNET_FLAG_RELOAD | (check ? inet::INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+    Fetch fetch(Url, flags);
+    if (!fetch.request) return false;
+
+    // The old file stays in place until the new one is complete on disk.
+    platform::WholeFile out(LocalFile);
+    qint64 total = 0;
+    const bool ok = out.open() && fetch.read([&](const char* data, quint32 size) {
+        total += size;
+        if (check && check->feed) check->feed(data, size);
+        if (check && check->maxBytes > 0 && total > check->maxBytes) return false;
+        return out.write(data, size);
+    });
+    if (!ok || (check && check->accept && !check->accept())) return false;
+    return out.commit(executable);
 }
 
 }  // namespace
@@ -54,26 +93,25 @@ QString ReadUrlText(QString& Url) {
 }
 
 bool DownloadUrlToFile(QString& Url, QString& LocalFile, bool executable) {
-    roundTrip(Url);
-    if (LocalFile.isEmpty() || QFileInfo(LocalFile).isDir()) return false;
+    return download(Url, LocalFile, executable, nullptr);
+}
 
-    inet::HInternet root = inet::InternetOpenA(kAgent, inet::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
-    if (!root) return false;
-    inet::HInternet request = inet::InternetOpenUrlA(root.get(), Url, QString(), 0, inet::INTERNET_FLAG_RELOAD, 0);
-    // An error page is not the program that was asked for.
-    const int status = request ? inet::HttpStatus(request.get()) : 0;
-    if (status < 200 || status > 299) {
-        inet::InternetCloseHandle(request);
-        inet::InternetCloseHandle(root);
-        return false;
-    }
+bool DownloadUrlToFile(QString& Url, QString& LocalFile, bool executable, const DownloadCheck& check) {
+    return download(Url, LocalFile, executable, &check);
+}
 
-    // The old file stays in place until the new one is complete on disk.
-    platform::WholeFile out(LocalFile);
-    const bool ok = out.open() && copyBody(request.get(), out) && out.commit(executable);
-    inet::InternetCloseHandle(request);
-    inet::InternetCloseHandle(root);
-    return ok;
+std::optional<QByteArray> FetchSmallResource(const QString& Url, qint64 maxBytes) {
+    QString url = Url;
+    roundTrip(url);
+    Fetch fetch(url, inet::INTERNET_FLAG_RELOAD | inet::INTERNET_FLAG_NO_AUTO_REDIRECT);
+    QByteArray body;
+    const bool ok = fetch.read([&](const char* data, quint32 size) {
+        if (body.size() + size > maxBytes) return false;
+        body.append(data, static_cast<qsizetype>(size));
+        return true;
+    });
+    if (!ok) return std::nullopt;
+    return body;
 }
 
 }  // namespace update

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QThread>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "core/errors.h"
 #include "platform/process.h"
+#include "testsigning.h"
 #include "testsupport.h"
 #include "update/launcher.h"
 #include "formats/versioninfo.h"
@@ -55,8 +57,6 @@ void writeFile(const QString& path, const QByteArray& content, bool executable =
     f.close();
     if (executable) f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther);
 }
-
-void copyFile(const QString& from, const QString& to) { writeFile(to, contentOf(from), true); }
 
 int checkerRevision() {
     const QString v = GetFileVer(kChecker, true, true);
@@ -111,6 +111,14 @@ public:
         keep(name);
         QFile::remove(kUpdateDir + name);
     }
+    // `content` under `name`, signed as a release of `signedName` at `revision`.
+    void publish(const QString& name, const QByteArray& content, qint32 revision, const QString& signedName = {},
+                 const QString& key = QStringLiteral("test")) {
+        put(name, content);
+        put(name + QStringLiteral(".minisig"),
+            testsign::SignRelease(content, signedName.isEmpty() ? name : signedName, revision,
+                                  testsign::LoadKey(key)));
+    }
 
 private:
     void keep(const QString& name) {
@@ -135,10 +143,18 @@ protected:
 
     QString at(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
     QString lastver() const { return stem_ + QStringLiteral("_lastver.txt"); }
-    void withCompanions() {
-        copyFile(kChecker, at(QStringLiteral("Quendrel.exe")));
-        copyFile(kReplacer, at(QStringLiteral("sarvix.exe")));
+    // A file in the program folder with the signature of `signedName` at
+    // `revision` beside it.
+    void placeSigned(const QString& name, const QByteArray& content, qint32 revision, const QString& signedName = {}) {
+        writeFile(at(name), content, true);
+        writeFile(at(name + QStringLiteral(".minisig")),
+                  testsign::SignRelease(content, signedName.isEmpty() ? name : signedName, revision));
     }
+    void withCompanions() {
+        placeSigned(QStringLiteral("Quendrel.exe"), contentOf(kChecker), checkerRev_);
+        placeSigned(QStringLiteral("sarvix.exe"), contentOf(kReplacer), checkerRev_);
+    }
+    QStringList entries() const { return QDir(folder_).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
     // Runs the launcher for the stand-in at `revision`; the exit code when it
     // ended the program.
     std::optional<ExitCode> run(bool skip = false, int revision = 7) {
@@ -212,8 +228,8 @@ TEST_F(LauncherTest, ServerVersionTextDecidesWhetherTheCurrentCheckerRuns) {
 TEST_F(LauncherTest, NewerCheckerBringsBothCompanionsOrNeither) {
     // No companions yet: local revision 0.
     server_.put(QStringLiteral("Quendrel_lastver.txt"), QByteArray::number(checkerRev_) + "\r\n");
-    server_.put(QStringLiteral("Quendrel.exe"), contentOf(kChecker));
-    server_.put(QStringLiteral("sarvix.exe"), contentOf(kReplacer));
+    server_.publish(QStringLiteral("Quendrel.exe"), contentOf(kChecker), checkerRev_);
+    server_.publish(QStringLiteral("sarvix.exe"), contentOf(kReplacer), checkerRev_);
     server_.put(lastver(), "7\r\n");
 
     const int checks = requestsFor(lastver());
@@ -229,7 +245,7 @@ TEST_F(LauncherTest, NewerCheckerBringsBothCompanionsOrNeither) {
     // A failed checker download: false, the replacer untouched, no checker run.
     server_.put(QStringLiteral("Quendrel_lastver.txt"), QByteArray::number(checkerRev_ + 1));
     server_.remove(QStringLiteral("Quendrel.exe"));
-    writeFile(at(QStringLiteral("sarvix.exe")), "old replacer", true);
+    placeSigned(QStringLiteral("sarvix.exe"), "old replacer", checkerRev_);
     EXPECT_FALSE(L::AutoUpdaterSelfUpdate(folder_));
     EXPECT_EQ(run(), std::nullopt);
     EXPECT_EQ(requestsFor(lastver()), checks + 1);
@@ -242,7 +258,7 @@ TEST_F(LauncherTest, NewBuildIsInstalledByTheReplacerAndStartedOnce) {
     withCompanions();
     server_.put(QStringLiteral("Quendrel_lastver.txt"), QByteArray::number(checkerRev_) + "\r\n");
     server_.put(lastver(), "8\r\n");
-    server_.put(own_, standIn("new"));
+    server_.publish(own_, standIn("new"), 8);
 
     EXPECT_EQ(run(false, 7), ExitCode::UpdateHandover);
     EXPECT_TRUE(boxes_.texts().empty());
@@ -255,6 +271,10 @@ TEST_F(LauncherTest, NewBuildIsInstalledByTheReplacerAndStartedOnce) {
     EXPECT_EQ(contentOf(at(own_)), standIn("new"));
     EXPECT_TRUE(QFileInfo(at(own_)).isExecutable());
     EXPECT_FALSE(QFile::exists(at(QStringLiteral("New_") + own_)));
+    // Its signature came along and vouches for the installed file.
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("Quendrel.exe"), QStringLiteral("Quendrel.exe.minisig"),
+                                      QStringLiteral("sarvix.exe"), QStringLiteral("sarvix.exe.minisig"), own_,
+                                      own_ + QStringLiteral(".minisig"), QStringLiteral("started.log")}));
 
     // The new build, at revision 8, finds nothing to do.
     EXPECT_EQ(run(false, 8), std::nullopt);
@@ -264,17 +284,152 @@ TEST_F(LauncherTest, NewBuildIsInstalledByTheReplacerAndStartedOnce) {
     EXPECT_EQ(contentOf(at(QStringLiteral("started.log"))), QByteArray("new\n"));
 }
 
+// Whatever the server offers in the checker's place, only the company's
+// signature of that very file at the announced revision is taken; anything
+// else is a failed download: no message, no checker run, start-up goes on.
+TEST_F(LauncherTest, OnlyCompanionsSignedForTheAnnouncedRevisionAreTaken) {
+    const int announced = checkerRev_ + 1;
+    const QByteArray checker = contentOf(kChecker), replacer = contentOf(kReplacer);
+    QByteArray changed = checker;
+    changed[changed.size() / 2] = static_cast<char>(changed[changed.size() / 2] ^ 0x20);
+    const QString name = QStringLiteral("Quendrel.exe"), sig = QStringLiteral("Quendrel.exe.minisig");
+    server_.put(QStringLiteral("Quendrel_lastver.txt"), QByteArray::number(announced) + "\r\n");
+    server_.put(lastver(), "7\r\n");
+
+    struct Case {
+        const char* what;
+        std::function<void()> serve;
+        bool checkerKept;  // the checker itself passed, the replacer did not
+    };
+    const std::vector<Case> cases = {
+        {"unsigned", [&] { server_.put(name, checker); server_.remove(sig); }, false},
+        {"signed by another key",
+         [&] { server_.publish(name, checker, announced, {}, QStringLiteral("other")); }, false},
+        {"bytes changed after signing",
+         [&] { server_.publish(name, checker, announced); server_.put(name, changed); }, false},
+        {"the replacer with its own valid signature",
+         [&] { server_.publish(name, replacer, announced, QStringLiteral("sarvix.exe")); }, false},
+        {"an older revision than announced", [&] { server_.publish(name, checker, checkerRev_); }, false},
+        {"a garbage signature",
+         [&] { server_.put(name, checker); server_.put(sig, "untrusted comment: x\nRWQ=\n\x01\x02\n"); }, false},
+        {"the replacer's signature missing",
+         [&] {
+             server_.publish(name, checker, announced);
+             server_.remove(QStringLiteral("sarvix.exe.minisig"));
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server_.publish(QStringLiteral("sarvix.exe"), replacer, announced);
+        c.serve();
+        for (const QString& f : entries())
+            if (f != own_) QFile::remove(at(f));
+        const int checks = requestsFor(lastver());
+        EXPECT_EQ(run(), std::nullopt);
+        EXPECT_TRUE(boxes_.texts().empty());
+        EXPECT_EQ(requestsFor(lastver()), checks) << "a checker ran";
+        if (c.checkerKept)
+            EXPECT_EQ(entries(), (QStringList{name, sig, own_}));
+        else
+            EXPECT_EQ(entries(), QStringList{own_});
+    }
+}
+
+// The checker fetches the program's new build only when it is signed for
+// the program's own name and the announced revision, never a lower one.
+TEST_F(LauncherTest, TheCheckerTakesOnlyASignedNewerBuildOfTheProgram) {
+    withCompanions();
+    server_.put(QStringLiteral("Quendrel_lastver.txt"), QByteArray::number(checkerRev_) + "\r\n");
+    server_.put(lastver(), "8\r\n");
+    const QByteArray build = standIn("new");
+    const QString sig = own_ + QStringLiteral(".minisig");
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"unsigned", [&] { server_.put(own_, build); server_.remove(sig); }},
+        {"signed by another key", [&] { server_.publish(own_, build, 8, {}, QStringLiteral("other")); }},
+        {"signed as an older build", [&] { server_.publish(own_, build, 7); }},
+        {"signed for another file", [&] { server_.publish(own_, build, 8, QStringLiteral("Quendrel.exe")); }},
+        {"a garbage signature", [&] { server_.put(own_, build); server_.put(sig, QByteArray(300, '\xee')); }},
+    };
+    for (const auto& [what, serve] : cases) {
+        SCOPED_TRACE(what);
+        serve();
+        EXPECT_EQ(run(false, 7), std::nullopt);
+        EXPECT_FALSE(QFile::exists(at(QStringLiteral("New_") + own_)));
+        EXPECT_FALSE(QFile::exists(at(QStringLiteral("New_") + sig)));
+    }
+    // A lower revision on the server is not even fetched.
+    server_.put(lastver(), "6\r\n");
+    server_.publish(own_, build, 6);
+    const int fetched = requestsFor(own_);
+    EXPECT_EQ(run(false, 7), std::nullopt);
+    EXPECT_EQ(requestsFor(own_), fetched);
+    EXPECT_TRUE(boxes_.texts().empty());
+    EXPECT_FALSE(QFile::exists(at(QStringLiteral("started.log"))));
+}
+
+// Files planted or changed in the program folder do not run: a checker
+// without the company's signature is not started, a new build without it
+// (or not newer than the running one) is removed and nothing is handed over.
+TEST_F(LauncherTest, PlantedFilesInTheProgramFolderDoNotRun) {
+    const QString checker = QStringLiteral("Quendrel.exe");
+    const QByteArray planted = standIn("planted");
+    server_.put(lastver(), "7\r\n");
+    const std::vector<std::pair<const char*, std::function<void()>>> checkers = {
+        {"no signature", [&] { writeFile(at(checker), planted, true); QFile::remove(at(checker + ".minisig")); }},
+        {"the replacer's signature", [&] { placeSigned(checker, planted, checkerRev_, QStringLiteral("sarvix.exe")); }},
+        {"changed after signing",
+         [&] {
+             placeSigned(checker, contentOf(kChecker), checkerRev_);
+             writeFile(at(checker), planted, true);
+         }},
+    };
+    for (const auto& [what, plant] : checkers) {
+        SCOPED_TRACE(what);
+        plant();
+        const int checks = requestsFor(lastver());
+        EXPECT_EQ(run(true), std::nullopt);
+        EXPECT_EQ(requestsFor(lastver()), checks);
+        EXPECT_FALSE(QFile::exists(at(QStringLiteral("started.log"))));
+    }
+
+    withCompanions();
+    const QString fresh = QStringLiteral("New_") + own_;
+    const std::vector<std::pair<const char*, std::function<void()>>> builds = {
+        {"no signature", [&] { writeFile(at(fresh), planted, true); }},
+        {"signed for the running revision", [&] { placeSigned(fresh, planted, 7, own_); }},
+        {"signed for another file", [&] { placeSigned(fresh, planted, 8, checker); }},
+        {"signed by another key",
+         [&] {
+             writeFile(at(fresh), planted, true);
+             writeFile(at(fresh + ".minisig"),
+                       testsign::SignRelease(planted, own_, 8, testsign::LoadKey(QStringLiteral("other"))));
+         }},
+    };
+    for (const auto& [what, plant] : builds) {
+        SCOPED_TRACE(what);
+        plant();
+        EXPECT_EQ(run(true, 7), std::nullopt) << "handed over";
+        EXPECT_FALSE(QFile::exists(at(fresh)));
+        EXPECT_FALSE(QFile::exists(at(fresh + ".minisig")));
+    }
+    QThread::msleep(300);
+    EXPECT_FALSE(QFile::exists(at(QStringLiteral("started.log"))));
+    EXPECT_TRUE(boxes_.texts().empty());
+}
+
 TEST_F(LauncherTest, MissingReplacerShowsTheFolderAndEnds) {
-    copyFile(kChecker, at(QStringLiteral("Quendrel.exe")));
+    placeSigned(QStringLiteral("Quendrel.exe"), contentOf(kChecker), checkerRev_);
     server_.put(lastver(), "8");
-    server_.put(own_, standIn("new"));
+    server_.publish(own_, standIn("new"), 8);
     QStringList opened;
     platform::setOpenFolderHook([&](const QString& f) { opened << f; });
 
     EXPECT_EQ(run(true, 7), ExitCode::ReplacerMissing);
     platform::setOpenFolderHook({});
+    // The path as the system writes paths (a backslash on Windows).
     EXPECT_EQ(boxes_.texts(), std::vector<QString>{QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n") +
-                                                   at(QStringLiteral("sarvix.exe"))});
+                                                   QDir::toNativeSeparators(at(QStringLiteral("sarvix.exe")))});
     ASSERT_EQ(boxes_.shown().size(), 1u);
     EXPECT_EQ(boxes_.shown()[0].icon, MsgIcon::None);
     EXPECT_EQ(opened, QStringList{folder_});

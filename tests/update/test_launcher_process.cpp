@@ -6,11 +6,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cerrno>
 
+#include "core/errors.h"
+#include "formats/versioninfo.h"
 #include "platform/process.h"
+#include "testsigning.h"
 #include "testsupport.h"
 #include "update/waitproc.h"
 
@@ -21,6 +25,7 @@ using platform::StartProcessDetached;
 namespace {
 
 const QString kReplacer = QStringLiteral(ORVEL_REPLACER_PATH);
+const QString kChecker = QStringLiteral(ORVEL_CHECKER_PATH);
 
 QByteArray contentOf(const QString& path) {
     QFile f(path);
@@ -50,7 +55,23 @@ struct Folder {
     QString path = base.path() + QStringLiteral("/a folder; with blanks");
     Folder() { QDir().mkpath(path); }
     QString at(const QString& name) const { return path + QLatin1Char('/') + name; }
+    // "New_" + `name`: a script signed as the release of `name` at `revision`.
+    void newBuild(const QString& name, const QByteArray& body, qint32 revision) const {
+        writeScript(at(QStringLiteral("New_") + name), body);
+        QFile sig(at(QStringLiteral("New_") + name + QStringLiteral(".minisig")));
+        if (sig.open(QIODevice::WriteOnly))
+            sig.write(testsign::SignRelease(contentOf(at(QStringLiteral("New_") + name)), name, revision));
+    }
 };
+
+// The replacer run to its end; its exit code and what it wrote to stderr.
+std::pair<int, QByteArray> runReplacer(const Folder& f, const QString& arg) {
+    QProcess p;
+    p.setWorkingDirectory(f.path);
+    p.start(f.at(QStringLiteral("sarvix.exe")), {arg});
+    p.waitForFinished(60000);
+    return {p.exitCode(), p.readAllStandardError()};
+}
 
 TEST(ProcessLayer, ArgumentsAndFolderArriveUnchanged) {
     Folder f;
@@ -96,7 +117,7 @@ TEST(FileReplacer, WaitsForTheProgramThenSwapsInOneStep) {
     Folder f;
     QFile::copy(kReplacer, f.at(QStringLiteral("sarvix.exe")));
     QFile::copy(QStringLiteral("/bin/sleep"), f.at(QStringLiteral("prog")));
-    writeScript(f.at(QStringLiteral("New_prog")), "echo started > started.txt\n");
+    f.newBuild(QStringLiteral("prog"), "echo started > started.txt\n", 1);
 
     EXPECT_TRUE(StartProcessDetached(f.at(QStringLiteral("prog")), {QStringLiteral("1.5")}, f.path,
                                      ShowState::Show).started);
@@ -109,6 +130,7 @@ TEST(FileReplacer, WaitsForTheProgramThenSwapsInOneStep) {
     EXPECT_GT(t.elapsed(), 1000) << "replaced while the old program still ran";
     EXPECT_FALSE(QFile::exists(f.at(QStringLiteral("New_prog"))));
     EXPECT_TRUE(contentOf(f.at(QStringLiteral("prog"))).startsWith("#!/bin/sh"));
+    EXPECT_TRUE(QFile::exists(f.at(QStringLiteral("prog.minisig"))));
     EXPECT_TRUE(waitUntil([&] { return QFile::exists(f.at(QStringLiteral("started.txt"))); }, 10000));
 }
 
@@ -127,15 +149,65 @@ TEST(FileReplacer, BadArgumentsAndFailedMovesKeepTheOldProgram) {
     EXPECT_EQ(RunProcessAndWait(replacer, {QStringLiteral("prog;New_prog")}, f.path, ShowState::Minimized).exitCode, 3);
     EXPECT_EQ(contentOf(f.at(QStringLiteral("prog"))), old);
 
-    // The old name is taken by a folder with content: the move fails, the
-    // new build stays for another try and nothing is started.
-    QDir().mkpath(f.at(QStringLiteral("dir/inner")));
-    writeScript(f.at(QStringLiteral("New_dir")), "echo started > started.txt\n");
-    EXPECT_EQ(RunProcessAndWait(replacer, {QStringLiteral("dir;New_dir")}, f.path, ShowState::Minimized).exitCode, 5);
-    EXPECT_TRUE(QFileInfo(f.at(QStringLiteral("dir/inner"))).isDir());
-    EXPECT_TRUE(QFile::exists(f.at(QStringLiteral("New_dir"))));
-    QThread::msleep(200);
-    EXPECT_FALSE(QFile::exists(f.at(QStringLiteral("started.txt"))));
+}
+
+// A new build that is not the company's, or not newer than the installed
+// program, is removed and the old program starts again unchanged.
+TEST(FileReplacer, RefusesUnsignedAndOlderBuildsAndStartsTheOldProgram) {
+    Folder f;
+    QFile::copy(kReplacer, f.at(QStringLiteral("sarvix.exe")));
+    writeScript(f.at(QStringLiteral("prog")), "echo old >> started.txt\n");
+    const QByteArray old = contentOf(f.at(QStringLiteral("prog")));
+
+    writeScript(f.at(QStringLiteral("New_prog")), "echo new >> started.txt\n");
+    EXPECT_EQ(runReplacer(f, QStringLiteral("prog;New_prog")).first, 7);
+    f.newBuild(QStringLiteral("prog"), "echo new >> started.txt\n", 1);
+    QFile sig(f.at(QStringLiteral("New_prog.minisig")));
+    ASSERT_TRUE(sig.open(QIODevice::Append));
+    sig.write("trailing garbage\n");
+    sig.close();
+    EXPECT_EQ(runReplacer(f, QStringLiteral("prog;New_prog")).first, 7);
+    EXPECT_EQ(contentOf(f.at(QStringLiteral("prog"))), old);
+    EXPECT_FALSE(QFile::exists(f.at(QStringLiteral("New_prog"))));
+    EXPECT_FALSE(QFile::exists(f.at(QStringLiteral("New_prog.minisig"))));
+    EXPECT_TRUE(waitUntil([&] { return contentOf(f.at(QStringLiteral("started.txt"))) == "old\nold\n"; }, 10000));
+
+    // The installed program carries its revision in its version block (the
+    // built checker stands in): a build signed for that revision is no newer.
+    QFile::copy(kChecker, f.at(QStringLiteral("stamped")));
+    const QString v = GetFileVer(f.at(QStringLiteral("stamped")), true, true);
+    const qint32 installed = v.mid(v.lastIndexOf(QLatin1Char('.')) + 1).toInt();
+    ASSERT_GT(installed, 0);
+    f.newBuild(QStringLiteral("stamped"), "echo new >> started.txt\n", installed);
+    EXPECT_EQ(runReplacer(f, QStringLiteral("stamped;New_stamped")).first, 7);
+    EXPECT_EQ(contentOf(f.at(QStringLiteral("stamped"))), contentOf(kChecker));
+    EXPECT_FALSE(QFile::exists(f.at(QStringLiteral("New_stamped"))));
+}
+
+// An old file that cannot be replaced (here: immutable, as a scanner or a
+// reader holding it makes it on Windows): after its retries the replacer
+// says so, removes the new build and starts the old program.
+TEST(FileReplacer, AMoveThatKeepsFailingIsReportedAndTheOldProgramComesBack) {
+    Folder f;
+    QFile::copy(kReplacer, f.at(QStringLiteral("sarvix.exe")));
+    writeScript(f.at(QStringLiteral("prog")), "echo old >> started.txt\n");
+    f.newBuild(QStringLiteral("prog"), "echo new >> started.txt\n", 1);
+    if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), f.at(QStringLiteral("prog"))}) != 0)
+        GTEST_SKIP() << "this file system cannot make a file immutable";
+    QElapsedTimer t;
+    t.start();
+    const auto [code, err] = runReplacer(f, QStringLiteral("prog;New_prog"));
+    const qint64 took = t.elapsed();
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), f.at(QStringLiteral("prog"))});
+    EXPECT_EQ(code, 5);
+    EXPECT_GT(took, 3000) << "gave up without retrying";
+    EXPECT_TRUE(err.contains(("message box [" + platform::AppTitle() +
+                              "]: 업데이트를 설치하지 못했습니다.\r\n기존 버전의 프로그램을 다시 시작합니다.")
+                                 .toUtf8()))
+        << err.toStdString();
+    EXPECT_FALSE(QFile::exists(f.at(QStringLiteral("New_prog"))));
+    EXPECT_FALSE(QFile::exists(f.at(QStringLiteral("New_prog.minisig"))));
+    EXPECT_TRUE(waitUntil([&] { return contentOf(f.at(QStringLiteral("started.txt"))) == "old\n"; }, 10000));
 }
 
 }  // namespace

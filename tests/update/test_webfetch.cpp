@@ -146,3 +146,50 @@ TEST(WebFetch, FailedDownloadLeavesTheOldFileAndNoTemporaryFile) {
         EXPECT_FALSE(DownloadUrlToFile(url, bad)) << bad.toStdString();
     EXPECT_TRUE(QFileInfo(dir.path).isDir());
 }
+
+// A download that is to be run: no redirect is followed, a body past the
+// limit is refused while it arrives, and only what the check accepts stays.
+TEST(WebFetch, CheckedDownloadRefusesRedirectsOversizeAndRejectedBytes) {
+    Folder dir;
+    QString target = dir.file(QStringLiteral("checker.bin"));
+    writeFile(target, "the working program");
+
+    testinet::FakeHttp elsewhere({"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nevil"});
+    const std::string away = "http://127.0.0.1:" + std::to_string(elsewhere.port()) + "/evil.bin";
+    testinet::FakeHttp peer({"HTTP/1.1 302 Found\r\nLocation: " + away + "\r\nContent-Length: 0\r\n\r\n",
+                             "HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n" + std::string(3000, 'p'),
+                             "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789"});
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(peer.port());
+
+    update::DownloadCheck check;
+    check.maxBytes = 2000;
+    QByteArray seen;
+    check.feed = [&](const char* data, qint64 size) { seen.append(data, static_cast<qsizetype>(size)); };
+    bool acceptIt = false;
+    check.accept = [&] { return acceptIt; };
+
+    QString url = base + QStringLiteral("moved.bin");
+    EXPECT_FALSE(DownloadUrlToFile(url, target, true, check));
+    EXPECT_TRUE(elsewhere.requests().empty()) << "the redirect was followed";
+    url = base + QStringLiteral("huge.bin");
+    EXPECT_FALSE(DownloadUrlToFile(url, target, true, check));
+    EXPECT_LE(seen.size(), 3000);
+    seen.clear();
+    url = base + QStringLiteral("small.bin");
+    EXPECT_FALSE(DownloadUrlToFile(url, target, true, check));  // complete, but not accepted
+    EXPECT_EQ(seen, QByteArray("0123456789"));
+    EXPECT_EQ(contentOf(target), QByteArray("the working program"));
+    EXPECT_EQ(dir.entries(), QStringList{QStringLiteral("checker.bin")});
+
+    // Accepted: the file takes the target's place.
+    acceptIt = true;
+    Resource res("0123456789");
+    url = res.url;
+    EXPECT_TRUE(DownloadUrlToFile(url, target, true, check));
+    EXPECT_EQ(contentOf(target), QByteArray("0123456789"));
+
+    // Small resources: whole, or nothing when too long or missing.
+    EXPECT_EQ(update::FetchSmallResource(res.url, 10), std::optional<QByteArray>("0123456789"));
+    EXPECT_EQ(update::FetchSmallResource(res.url, 9), std::nullopt);
+    EXPECT_EQ(update::FetchSmallResource(kUpdateUrl + QStringLiteral("no_such.minisig"), 4096), std::nullopt);
+}

@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "update/launcher.h"
 #include "formats/vbval.h"
+#include "update/signedfetch.h"
 #include "update/webfetch.h"
 
 namespace {
@@ -56,12 +57,13 @@ int run(int argc, char** argv) {
     }
     if (latest <= revision) return Ok;
 
-    // The download goes through a temporary file: "New_" appears complete or
-    // not at all.
-    QString url = modAutoUpdateV1_Launcher::BaseUrl() + own;
-    QString local = QDir::currentPath() + QStringLiteral("/New_") + own;
-    if (!update::DownloadUrlToFile(url, local, true))
-        return fail(DownloadFailed, QStringLiteral("could not download ") + url);
+    // "New_" appears complete and signed for this very name and the
+    // announced revision, or not at all; an older build is never taken.
+    const QString url = modAutoUpdateV1_Launcher::BaseUrl() + own;
+    const QString local = QDir::currentPath() + QStringLiteral("/New_") + own;
+    const update::Verdict verdict = update::DownloadSigned(url, local, {own, latest, latest});
+    if (verdict != update::Verdict::Accepted)
+        return fail(DownloadFailed, QStringLiteral("refused %1: %2").arg(url, update::VerdictText(verdict)));
     return Ok;
 }
 

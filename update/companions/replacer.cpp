@@ -1,8 +1,11 @@
 // File replacer: started by the program with "own file name;New_ + own file
 // name" just before it ends. Waits until no process runs the old program
-// file any more, moves the new build over it in one step and starts the
-// program again. When the move fails, the old file stays as it was.
+// file any more, checks that the new build is signed by the company for this
+// program and newer than the old one, moves it over the old file in one step
+// and starts the program again. Whatever fails, the "New_" file is removed
+// (or every start would hand over again) and the old program comes back.
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QThread>
@@ -10,15 +13,23 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/msgbox.h"
+#include "formats/versioninfo.h"
 #include "platform/files.h"
+#include "platform/nativemsgbox.h"
 #include "platform/process.h"
+#include "update/signature.h"
 
 namespace {
 
-enum Exit { Ok = 0, BadArgument = 2, NothingToInstall = 3, StillRunning = 4, MoveFailed = 5, RestartFailed = 6 };
+enum Exit { Ok = 0, BadArgument = 2, NothingToInstall = 3, StillRunning = 4, MoveFailed = 5, RestartFailed = 6,
+            Refused = 7 };
 
 constexpr int kWaitMs = 60000;
 constexpr int kPollMs = 100;
+// A virus scanner or a reader may hold the old file for a moment.
+constexpr int kMoveTries = 20;
+constexpr int kMoveRetryMs = 250;
 
 int fail(int code, const QString& text) {
     std::fprintf(stderr, "sarvix.exe: %s\n", text.toLocal8Bit().constData());
@@ -35,10 +46,42 @@ bool plainFileName(const QString& name) {
         ;
 }
 
+// The revision of the installed program: the last part of its file version.
+qint32 installedRevision(const QString& path) {
+    const QString version = GetFileVer(path, true, true);
+    return version.mid(version.lastIndexOf(QLatin1Char('.')) + 1).toInt();
+}
+
+void removeNewBuild(const QString& newPath) {
+    QFile::remove(newPath);
+    QFile::remove(newPath + QLatin1String(update::kSignatureSuffix));
+}
+
+int startOld(const QString& oldPath, const QString& folder, int code) {
+    const platform::ProcessOutcome started =
+        platform::StartProcessDetached(oldPath, {}, folder, platform::ShowState::Normal);
+    if (!started.started)
+        return fail(RestartFailed, QStringLiteral("cannot start %1: %2")
+                                       .arg(oldPath, platform::SystemErrorText(started.error)));
+    return code;
+}
+
+// The user learns that the update did not happen; the old program goes on.
+void tellNotInstalled() {
+    platform::MsgBox(QStringLiteral("업데이트를 설치하지 못했습니다.\r\n기존 버전의 프로그램을 다시 시작합니다."),
+                     platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // No window toolkit here: the system draws the one box this program shows.
+    platform::setMsgBoxDisplay({[](const platform::MsgBoxRecord& box) {
+                                    platform::ShowNativeMessageBox(box.text, box.title);
+                                    return platform::MsgAnswer::Ok;
+                                },
+                                {}});
     const QStringList args = QCoreApplication::arguments();
     const QString arg = args.size() == 2 ? args.at(1) : QString();
     const qsizetype split = arg.indexOf(QLatin1Char(';'));
@@ -57,25 +100,44 @@ int main(int argc, char** argv) {
     const platform::FileId running = platform::FileIdentity(oldPath);
     int waited = 0;
     while (platform::IsRunningProgram(running)) {
-        if (waited >= kWaitMs) return fail(StillRunning, oldPath + QStringLiteral(" is still running; nothing replaced"));
+        if (waited >= kWaitMs) {
+            // The old program still runs: it is not started a second time.
+            tellNotInstalled();
+            removeNewBuild(newPath);
+            return fail(StillRunning, oldPath + QStringLiteral(" is still running; nothing replaced"));
+        }
         QThread::msleep(kPollMs);
         waited += kPollMs;
     }
 
-    // The new build must be runnable before it takes the old one's place.
-    QString error;
-    if (!platform::MakeRunnable(newPath, &error))
-        return fail(MoveFailed, QStringLiteral("cannot make %1 runnable: %2").arg(newPath, error));
+    // Only the company's build of this program, newer than the installed one.
+    const qint32 installed = installedRevision(oldPath);
+    const update::Verdict verdict =
+        installed < 0x7fffffff ? update::VerifyFile(newPath, {oldName, installed + 1}) : update::Verdict::WrongRevision;
+    if (verdict != update::Verdict::Accepted) {
+        removeNewBuild(newPath);
+        fail(Refused, QStringLiteral("refused %1: %2").arg(newPath, update::VerdictText(verdict)));
+        return startOld(oldPath, folder, Refused);
+    }
 
+    // The new build must be runnable before it takes the old one's place.
     // One step: either the old file or the complete new one, never neither;
     // the "New_" name is gone with it.
-    if (!platform::ReplaceFile(newPath, oldPath, &error))
-        return fail(MoveFailed, QStringLiteral("cannot replace %1: %2").arg(oldPath, error));
+    QString error;
+    bool moved = false;
+    for (int attempt = 0; attempt < kMoveTries && !moved; ++attempt) {
+        if (attempt > 0) QThread::msleep(kMoveRetryMs);
+        moved = platform::MakeRunnable(newPath, &error) && platform::ReplaceFile(newPath, oldPath, &error);
+    }
+    if (!moved) {
+        fail(MoveFailed, QStringLiteral("cannot replace %1: %2").arg(oldPath, error));
+        tellNotInstalled();
+        removeNewBuild(newPath);
+        return startOld(oldPath, folder, MoveFailed);
+    }
+    // The signature goes along: it vouches for the installed file now.
+    platform::ReplaceFile(newPath + QLatin1String(update::kSignatureSuffix),
+                          oldPath + QLatin1String(update::kSignatureSuffix));
 
-    const platform::ProcessOutcome started =
-        platform::StartProcessDetached(oldPath, {}, folder, platform::ShowState::Normal);
-    if (!started.started)
-        return fail(RestartFailed, QStringLiteral("installed, but cannot start %1: %2")
-                                       .arg(oldPath, platform::SystemErrorText(started.error)));
-    return Ok;
+    return startOld(oldPath, folder, Ok);
 }

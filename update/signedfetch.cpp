@@ -1,0 +1,48 @@
+#include "update/signedfetch.h"
+
+#include <QFile>
+#include <optional>
+
+#include "formats/minisig.h"
+#include "platform/files.h"
+#include "update/webfetch.h"
+
+namespace update {
+
+Verdict DownloadSigned(const QString& url, const QString& localFile, const Expectation& expect) {
+    const QString suffix = QLatin1String(kSignatureSuffix);
+    // The signature first: a file that cannot pass is not even fetched.
+    const std::optional<QByteArray> sigBytes = FetchSmallResource(url + suffix, formats::kMinisigMaxBytes);
+    if (!sigBytes) return Verdict::NoSignature;
+    SignatureCheck check(*sigBytes, expect);
+    if (check.early() != Verdict::Accepted) return check.early();
+
+    Verdict verdict = Verdict::NotDownloaded;
+    DownloadCheck rules;
+    rules.maxBytes = kProgramMaxBytes;
+    qint64 received = 0;
+    rules.feed = [&](const char* data, qint64 size) {
+        received += size;
+        check.feed(data, size);
+    };
+    rules.accept = [&] {
+        verdict = check.finish();
+        return verdict == Verdict::Accepted;
+    };
+    QString u = url;
+    QString local = localFile;
+    if (!DownloadUrlToFile(u, local, true, rules)) {
+        if (received > kProgramMaxBytes) return Verdict::TooLarge;
+        return verdict == Verdict::Accepted ? Verdict::NotDownloaded : verdict;
+    }
+
+    // The signature stays beside the file: it is checked again before each run.
+    platform::WholeFile sigOut(localFile + suffix);
+    if (!sigOut.open() || !sigOut.write(sigBytes->constData(), sigBytes->size()) || !sigOut.commit(false)) {
+        QFile::remove(localFile);
+        return Verdict::NotDownloaded;
+    }
+    return Verdict::Accepted;
+}
+
+}  // namespace update
