@@ -3,6 +3,7 @@
 #include "browser/listing.h"
 #include "browser/offthread.h"
 #include "core/errors.h"
+#include "core/log.h"
 #include "core/msgbox.h"
 #include "formats/localname.h"
 #include "platform/files.h"
@@ -18,10 +19,15 @@ void exclamation(const QString& text) {
     platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
 }
 
+void logFailure(const QString& remotePath, const QString& cause) {
+    qCWarning(core::lcBrowser).noquote() << "download of" << remotePath << "failed:" << cause;
+}
+
 // What the transfer came to; the window thread tells the user.
 struct Outcome {
     enum class Kind { Done, NotFound, ReadFailed, LocalFailed } kind = Kind::Done;
     int systemError = 0;  // for LocalFailed: the system's code, 0 when it gave none
+    bool folderIsLink = false;
 };
 
 // Copies the remote file into a temporary file that replaces `localPath`
@@ -40,7 +46,7 @@ Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QS
 
     // A folder that leads elsewhere would put the file wherever its link
     // points: the path cannot be used.
-    if (platform::IsLink(localFolder)) return {Kind::LocalFailed};
+    if (platform::IsLink(localFolder)) return {Kind::LocalFailed, 0, true};
     platform::WholeFile out(localPath);
     if (!out.open()) return {Kind::LocalFailed, out.error()};
 
@@ -89,6 +95,8 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
     const bool caseTwin = formats::kHostNameRules == formats::NameRules::Windows &&
                           formats::HasCaseTwin(localName, listedNames);
     if (!IsSafeLocalName(localName) || caseTwin) {
+        logFailure(remotePath, caseTwin ? QStringLiteral("another listed name differs only in case")
+                                        : QStringLiteral("the name cannot be a local file name"));
         exclamation(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + formats::VisibleName(localName));
         return false;
     }
@@ -104,13 +112,19 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
         case Outcome::Kind::Done:
             return true;
         case Outcome::Kind::NotFound:
+            logFailure(remotePath, QStringLiteral("the server would not open the file"));
             exclamation(QStringLiteral("FTP서버에 저장된 파일을 찾을 수 없습니다."));
             return false;
         case Outcome::Kind::ReadFailed:
+            logFailure(remotePath, QStringLiteral("the transfer broke off or the size was unknown"));
             exclamation(QStringLiteral("FTP파일 읽기에 실패했습니다."));
             return false;
         case Outcome::Kind::LocalFailed: {
             const long number = platform::FileErrorNumber(QFileDevice::UnspecifiedError, outcome.systemError);
+            logFailure(remotePath, outcome.folderIsLink
+                                       ? QStringLiteral("the folder %1 is a link").arg(localFolder)
+                                       : QStringLiteral("writing in %1: %2")
+                                             .arg(localFolder, platform::SystemErrorText(outcome.systemError)));
             platform::ShowTrappedError(number, platform::ErrorDescription(number), QStringLiteral("FileDownLoad"),
                                        QStringLiteral("FrmMain"));
             return false;

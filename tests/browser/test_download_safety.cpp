@@ -258,4 +258,46 @@ TEST(DownloadSafety, NamesTheSystemWouldChangeOrMisreadAreRefused) {
     EXPECT_EQ(left.size(), kWindows ? 1 : 6) << left.join(QLatin1Char(' ')).toStdString();
 }
 
+#ifdef _WIN32
+// The bytes of `path` read through the system, streams included.
+QByteArray systemBytes(const std::wstring& path) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    QByteArray out(4096, '\0');
+    DWORD got = 0;
+    ::ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
+    ::CloseHandle(h);
+    out.resize(got);
+    return out;
+}
+
+// Whether the file system under `folder` keeps alternate data streams.
+bool keepsStreams(const QString& folder) {
+    const std::wstring probe = QDir::toNativeSeparators(folder + QStringLiteral("/probe")).toStdWString();
+    HANDLE h = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    h = ::CreateFileW((probe + L":s").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const bool kept = h != INVALID_HANDLE_VALUE;
+    if (kept) ::CloseHandle(h);
+    ::DeleteFileW(probe.c_str());
+    return kept;
+}
+
+// The file arrives marked as come from the internet; where the file system
+// keeps no mark, the download still succeeds and leaves nothing else.
+TEST(DownloadSafety, DownloadsCarryTheirOrigin) {
+    ScriptedMsgBoxes boxes;
+    Place place;
+    FrmMain w(at(place.local));
+    w.Show();
+    ASSERT_TRUE(download(w, QStringLiteral("report.zip")));
+    EXPECT_EQ(boxes.texts(), std::vector<QString>{kOk});
+    EXPECT_EQ(QDir(place.local).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{QStringLiteral("report.zip")});
+    if (!keepsStreams(place.tmp.path())) GTEST_SKIP() << "this file system keeps no alternate data streams";
+    const std::wstring file = QDir::toNativeSeparators(place.local + QStringLiteral("/report.zip")).toStdWString();
+    EXPECT_EQ(systemBytes(file + L":Zone.Identifier"), QByteArray("[ZoneTransfer]\r\nZoneId=3\r\n"));
+}
+#endif
+
 }  // namespace
