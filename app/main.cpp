@@ -5,8 +5,10 @@
 #include "core/log.h"
 #include "gui/msgbox_qt.h"
 #include "gui/uisetup.h"
+#include "platform/dllsearch.h"
 
 int main(int argc, char** argv) {
+    platform::HardenDllSearch();
     QApplication app(argc, argv);
     core::InstallLog();  // core/log.h: orvel-as.log beside config.ini (Windows) or in ~/.config
     platform::SetUpKoreanUi(app);

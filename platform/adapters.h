@@ -13,7 +13,9 @@ namespace platform {
 struct NetworkAdapterConfiguration {
     QString Description;
     bool IPEnabled = false;
-    // Six upper-case two-digit hex groups joined by ":", or none.
+    // The hardware address as the system reports it (on Windows the
+    // management service's text, on Linux six upper-case groups joined by
+    // ":"), taken as it is; none when the adapter has no such address.
     std::optional<QString> MACAddress;
 };
 

@@ -12,8 +12,9 @@ void RunAndWait(const QString& File, qint32 /*OwnerWindow*/, const QString& Para
                                                  : ShowState::Show;
     QStringList args;
     if (!Parameters.isEmpty()) args << Parameters;
-    // A start that fails is not reported: the caller goes on as after a run.
-    platform::RunProcessAndWait(File, args, Directory, show);
+    // A start that fails is not reported here: the system may show its own
+    // error dialog, and the caller goes on as after a run.
+    platform::RunProcessAndWait(File, args, Directory, show, platform::StartErrors::SystemDialog);
 }
 
 }  // namespace modWaitProc

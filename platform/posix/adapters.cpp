@@ -24,18 +24,15 @@ struct Interface {
     std::optional<QString> mac;
 };
 
-// Six groups, upper case, ":" between them; none for other address lengths
-// and for the all-zero address of virtual links.
+// Six groups, upper case, ":" between them, whatever their value (an
+// all-zero address too); none for links without a six-byte address.
 std::optional<QString> macOf(const sockaddr_ll* ll) {
     if (ll->sll_halen != 6) return std::nullopt;
     QString text;
-    bool allZero = true;
     for (int i = 0; i < 6; ++i) {
         if (i) text += QLatin1Char(':');
         text += QStringLiteral("%1").arg(ll->sll_addr[i], 2, 16, QLatin1Char('0')).toUpper();
-        allZero = allZero && ll->sll_addr[i] == 0;
     }
-    if (allZero) return std::nullopt;
     return text;
 }
 

@@ -91,7 +91,7 @@ pid_t waitFor(pid_t pid, int* status) {
 }  // namespace
 
 ProcessOutcome RunProcessAndWait(const QString& program, const QStringList& args, const QString& directory,
-                                 ShowState /*show*/) {
+                                 ShowState /*show*/, StartErrors /*errors*/) {
     ProcessOutcome out;
     const ExecPlan plan = makePlan(program, args, directory);
     int pipeFds[2];
@@ -117,7 +117,7 @@ ProcessOutcome RunProcessAndWait(const QString& program, const QStringList& args
 }
 
 ProcessOutcome StartProcessDetached(const QString& program, const QStringList& args, const QString& directory,
-                                    ShowState /*show*/) {
+                                    ShowState /*show*/, StartErrors /*errors*/) {
     ProcessOutcome out;
     const ExecPlan plan = makePlan(program, args, directory);
     int pipeFds[2];

@@ -13,7 +13,12 @@ namespace platform {
 
 QString InstanceLockPath() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty()) dir = QDir::tempPath();
+    // Without a runtime folder of our own, a folder in the home folder: in
+    // the shared temporary folder another user could take the name first.
+    if (dir.isEmpty()) {
+        dir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        QDir().mkpath(dir);
+    }
     // Per user (runtime folder, uid) and per program (executable name).
     const QString prog = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     return dir + QStringLiteral("/") + prog + QStringLiteral("-") + QString::number(::getuid()) +

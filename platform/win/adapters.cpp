@@ -2,42 +2,13 @@
 // Win32_NetworkAdapterConfiguration in the order it gives them.
 #include "platform/adapters.h"
 
-#include <winsock2.h>
-#include <iphlpapi.h>
 #include <objbase.h>
 #include <wbemidl.h>
 #include <windows.h>
 
-#include <set>
-
 #include "platform/syserror.h"
-#include "platform/win/wmiadapters.h"
 
 namespace platform {
-namespace win {
-
-std::vector<NetworkAdapterConfiguration> AdaptersFromRows(const std::vector<WmiAdapterRow>& rows) {
-    std::vector<NetworkAdapterConfiguration> out;
-    for (const WmiAdapterRow& row : rows) {
-        NetworkAdapterConfiguration a;
-        a.Description = row.description;
-        a.IPEnabled = row.ipEnabled;
-        if (row.macAddress) {
-            QString mac = row.macAddress->trimmed().toUpper();
-            mac.replace(QLatin1Char('-'), QLatin1Char(':'));
-            static const QString hex = QStringLiteral("0123456789ABCDEF");
-            bool ok = mac.size() == 17;
-            for (int i = 0; ok && i < 17; ++i)
-                ok = (i % 3 == 2) ? mac[i] == QLatin1Char(':') : hex.contains(mac[i]);
-            if (ok && mac != QStringLiteral("00:00:00:00:00:00")) a.MACAddress = mac;
-        }
-        out.push_back(std::move(a));
-    }
-    return out;
-}
-
-}  // namespace win
-
 namespace {
 
 // Raised as the management service's own errors are: its HRESULT as a
@@ -91,31 +62,6 @@ struct ComScope {
     }
 };
 
-// The addresses of adapters that are not up: the management service of some
-// systems (wine's among them) calls every adapter with IP bound enabled,
-// even one that is down and so has no address to work with. None when the
-// system cannot say.
-std::set<QString> downAdapters() {
-    std::set<QString> down;
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buf;
-    ULONG r = ERROR_BUFFER_OVERFLOW;
-    for (int tries = 0; tries < 3 && r == ERROR_BUFFER_OVERFLOW; ++tries) {
-        buf.resize(size);
-        r = ::GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-                                   nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()), &size);
-    }
-    if (r != NO_ERROR) return down;
-    for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()); a; a = a->Next) {
-        if (a->PhysicalAddressLength != 6 || a->OperStatus == IfOperStatusUp) continue;
-        QString mac;
-        for (int i = 0; i < 6; ++i)
-            mac += QStringLiteral("%1%2").arg(i ? QStringLiteral(":") : QString()).arg(a->PhysicalAddress[i], 2, 16, QLatin1Char('0'));
-        down.insert(mac.toUpper());
-    }
-    return down;
-}
-
 QString textOf(const VARIANT& v) {
     return v.vt == VT_BSTR && v.bstrVal ? QString::fromWCharArray(v.bstrVal, ::SysStringLen(v.bstrVal)) : QString();
 }
@@ -145,28 +91,27 @@ std::vector<NetworkAdapterConfiguration> SystemAdapters() {
                              &rows.p);
     if (FAILED(hr)) fail(hr, "SWbemServices");
 
-    std::vector<win::WmiAdapterRow> found;
+    std::vector<NetworkAdapterConfiguration> found;
     for (;;) {
         Ref<IWbemClassObject> row;
         ULONG got = 0;
         hr = rows->Next(static_cast<LONG>(WBEM_INFINITE), 1, &row.p, &got);
         if (FAILED(hr)) fail(hr, "SWbemObjectSet");
         if (got == 0) break;
-        win::WmiAdapterRow r;
+        // Each value as the service gives it: the adapter's state as the IP
+        // helper sees it plays no part, and the address text is kept as it
+        // is, whatever its case, form or value.
+        NetworkAdapterConfiguration a;
         Variant description, enabled, mac;
         if (SUCCEEDED(row->Get(L"Description", 0, &description.v, nullptr, nullptr)))
-            r.description = textOf(description.v);
+            a.Description = textOf(description.v);
         if (SUCCEEDED(row->Get(L"IPEnabled", 0, &enabled.v, nullptr, nullptr)))
-            r.ipEnabled = enabled.v.vt == VT_BOOL && enabled.v.boolVal != VARIANT_FALSE;
+            a.IPEnabled = enabled.v.vt == VT_BOOL && enabled.v.boolVal != VARIANT_FALSE;
         if (SUCCEEDED(row->Get(L"MACAddress", 0, &mac.v, nullptr, nullptr)) && mac.v.vt == VT_BSTR)
-            r.macAddress = textOf(mac.v);
-        found.push_back(std::move(r));
+            a.MACAddress = textOf(mac.v);
+        found.push_back(std::move(a));
     }
-    auto out = win::AdaptersFromRows(found);
-    const std::set<QString> down = downAdapters();
-    for (auto& a : out)
-        if (a.MACAddress && down.count(*a.MACAddress)) a.IPEnabled = false;
-    return out;
+    return found;
 }
 
 }  // namespace platform

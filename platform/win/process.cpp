@@ -52,6 +52,23 @@ QString CommandLineOf(const QStringList& args) {
     return quoted.join(QLatin1Char(' '));
 }
 
+unsigned long ShellStartMask(StartErrors errors) {
+    unsigned long mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    // Only where the caller reports a failed start itself does the shell keep
+    // quiet; otherwise the user sees the system's own explanation.
+    if (errors == StartErrors::Caller) mask |= SEE_MASK_FLAG_NO_UI;
+    return mask;
+}
+
+QString SystemWindowsFolder() {
+    // The shared Windows folder, also under a terminal server's per-user
+    // compatibility folders (which GetWindowsDirectory may name instead).
+    wchar_t buf[MAX_PATH + 1];
+    const UINT n = ::GetSystemWindowsDirectoryW(buf, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH) return QStringLiteral("C:\\Windows");
+    return QString::fromWCharArray(buf, static_cast<int>(n));
+}
+
 }  // namespace win
 
 namespace {
@@ -80,7 +97,7 @@ struct ComScope {
 // Starts the program; on success `process` holds its handle (may be null
 // when the shell handed the start to a running program).
 ProcessOutcome start(const QString& program, const QStringList& args, const QString& directory, ShowState show,
-                     HANDLE* process) {
+                     StartErrors errors, HANDLE* process) {
     ProcessOutcome out;
     // A path is fixed before the change of folder; a bare name is looked up
     // by the shell like a command.
@@ -93,8 +110,7 @@ ProcessOutcome start(const QString& program, const QStringList& args, const QStr
     ComScope com;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
-    // No error dialog of the shell's own: the caller reports failures.
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.fMask = win::ShellStartMask(errors);
     info.lpVerb = L"open";
     info.lpFile = file.c_str();
     info.lpParameters = params.empty() ? nullptr : params.c_str();
@@ -113,9 +129,9 @@ ProcessOutcome start(const QString& program, const QStringList& args, const QStr
 }  // namespace
 
 ProcessOutcome RunProcessAndWait(const QString& program, const QStringList& args, const QString& directory,
-                                 ShowState show) {
+                                 ShowState show, StartErrors errors) {
     HANDLE process = nullptr;
-    ProcessOutcome out = start(program, args, directory, show, &process);
+    ProcessOutcome out = start(program, args, directory, show, errors, &process);
     if (!out.started || !process) return out;
     ::WaitForSingleObject(process, INFINITE);
     DWORD code = 0;
@@ -125,15 +141,17 @@ ProcessOutcome RunProcessAndWait(const QString& program, const QStringList& args
 }
 
 ProcessOutcome StartProcessDetached(const QString& program, const QStringList& args, const QString& directory,
-                                    ShowState show) {
+                                    ShowState show, StartErrors errors) {
     HANDLE process = nullptr;
-    ProcessOutcome out = start(program, args, directory, show, &process);
+    ProcessOutcome out = start(program, args, directory, show, errors, &process);
     if (process) ::CloseHandle(process);  // a Windows process outlives its starter anyway
     return out;
 }
 
 detail::Command detail::FileManagerCommand(const QString& folder) {
-    return {QStringLiteral("explorer.exe"), {QDir::toNativeSeparators(folder)}};
+    // By its full path: a bare name would be looked up in the current folder
+    // and the program's folder first, where anyone could put an explorer.exe.
+    return {win::SystemWindowsFolder() + QStringLiteral("\\explorer.exe"), {QDir::toNativeSeparators(folder)}};
 }
 
 }  // namespace platform

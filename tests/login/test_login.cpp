@@ -141,6 +141,12 @@ TEST_F(Login, AdmissionByAddress) {
          {},
          QStringLiteral("02BB00000077")},
         {{adapter(std::nullopt), adapter(QStringLiteral("02:BB:00:00:00:01"))}, QStringLiteral("t_kim"), {}},
+        // The address is taken as the system gives it: an all-zero one still
+        // decides, and letters keep their case.
+        {{adapter(QStringLiteral("00:00:00:00:00:00")), adapter(QStringLiteral("02:BB:00:00:00:01"))},
+         {},
+         QStringLiteral("000000000000")},
+        {{adapter(QStringLiteral("02:bb:00:00:00:9a"))}, {}, QStringLiteral("02bb0000009a")},
         {{}, {}, QString()},  // no adapter at all
     };
     for (const auto& c : cases) {
@@ -191,10 +197,11 @@ TEST_F(Login, RealMachineAdapterHasTheExpectedForm) {
     ScriptedMsgBoxes boxes;
     const QString mac = modOrvelDBConsts::GetMyMacAddress();
     EXPECT_TRUE(boxes.shown().empty());
+    // Twelve hex digits in the system's own case (a PC's service writes
+    // upper case, wine's lower case).
     if (!mac.isEmpty()) {
-        EXPECT_EQ(mac.size(), 12);
-        EXPECT_EQ(mac, mac.toUpper());
-        EXPECT_FALSE(mac.contains(QLatin1Char(':')));
+        EXPECT_EQ(mac.size(), 12) << mac.toStdString();
+        EXPECT_FALSE(mac.contains(QLatin1Char(':')) || mac.contains(QLatin1Char('-')));
     }
 }
 

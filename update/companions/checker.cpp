@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "core/errors.h"
+#include "platform/dllsearch.h"
 #include "update/launcher.h"
 #include "formats/vbval.h"
 #include "update/signedfetch.h"
@@ -72,6 +73,7 @@ int run(int argc, char** argv) {
 // Whatever goes wrong ends in a failure code the launcher can see, never in
 // an abort.
 int main(int argc, char** argv) {
+    platform::HardenDllSearch();
     try {
         return run(argc, argv);
     } catch (const std::exception&) {

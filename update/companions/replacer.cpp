@@ -14,6 +14,7 @@
 
 #include "core/errors.h"
 #include "core/msgbox.h"
+#include "platform/dllsearch.h"
 #include "formats/versioninfo.h"
 #include "platform/files.h"
 #include "platform/nativemsgbox.h"
@@ -75,6 +76,7 @@ void tellNotInstalled() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::HardenDllSearch();
     QCoreApplication app(argc, argv);
     // No window toolkit here: the system draws the one box this program shows.
     platform::setMsgBoxDisplay({[](const platform::MsgBoxRecord& box) {

@@ -1,7 +1,10 @@
 // The Windows side of the platform interfaces, against the system itself:
 // registry, management service, shell start, named mutex, file moves.
+#include <winsock2.h>
+#include <iphlpapi.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <sddl.h>
 #undef GetObject  // the management namespace's call, not the GDI one
 
 #include <gtest/gtest.h>
@@ -9,9 +12,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
-#include <QRegularExpression>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <future>
 
@@ -20,10 +24,11 @@
 #include "platform/files.h"
 #include "formats/fileversion.h"
 #include "platform/process.h"
+#include "platform/process_internal.h"
 #include "platform/settingsstore.h"
+#include "platform/singleinstance.h"
 #include "platform/textcodec.h"
 #include "platform/win/cmdline.h"
-#include "platform/win/wmiadapters.h"
 
 namespace {
 
@@ -90,30 +95,54 @@ TEST(WinSettings, RegistryRoundTripUnderTheProgramSettingsKey) {
     EXPECT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()), ERROR_SUCCESS);
 }
 
-TEST(WinAdapters, RowsAreNormalisedAndTheRealQueryAnswers) {
-    using platform::win::WmiAdapterRow;
-    const auto out = platform::win::AdaptersFromRows({
-        {QStringLiteral("wine"), true, QStringLiteral("02:bb:0a:00:00:0f")},
-        {QStringLiteral("dashes"), true, QStringLiteral("02-BB-0A-00-00-10")},
-        {QStringLiteral("none"), true, std::nullopt},
-        {QStringLiteral("zero"), true, QStringLiteral("00:00:00:00:00:00")},
-        {QStringLiteral("odd"), false, QStringLiteral("02:BB:0A:00:00")},
-    });
-    ASSERT_EQ(out.size(), 5u);
-    EXPECT_EQ(out[0].MACAddress, QStringLiteral("02:BB:0A:00:00:0F"));
-    EXPECT_EQ(out[1].MACAddress, QStringLiteral("02:BB:0A:00:00:10"));
-    EXPECT_FALSE(out[2].MACAddress || out[3].MACAddress || out[4].MACAddress);
-    EXPECT_FALSE(out[4].IPEnabled);
+namespace {
 
-    // The machine's own answer may hold anything or nothing; it must come
-    // without an error and in the normalised form.
+bool underWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+// The adapters the IP helper calls not up, by address in lower case.
+QStringList adaptersNotUp() {
+    ULONG size = 64 * 1024;
+    std::vector<unsigned char> buf(size);
+    auto* list = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data());
+    if (::GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, list, &size) != NO_ERROR) return {};
+    QStringList down;
+    for (auto* a = list; a; a = a->Next) {
+        if (a->PhysicalAddressLength != 6 || a->OperStatus == IfOperStatusUp) continue;
+        QStringList groups;
+        for (int i = 0; i < 6; ++i) groups << QStringLiteral("%1").arg(a->PhysicalAddress[i], 2, 16, QLatin1Char('0'));
+        down << groups.join(QLatin1Char(':'));
+    }
+    return down;
+}
+
+}  // namespace
+
+// The query's answer is the management service's rows, in its order, with
+// nothing the IP helper says taken into account: wine calls every link of
+// the host IP-enabled, down ones too, and so they stay in the answer, each
+// with its address text as the service wrote it.
+TEST(WinAdapters, TheServicesRowsWhateverTheAdaptersState) {
     const auto ns = platform::WmiNamespace::GetObject(QStringLiteral("winmgmts:\\\\.\\root\\cimv2"));
-    for (const auto& a : ns.ExecQuery(QStringLiteral("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True"))) {
+    const auto enabled =
+        ns.ExecQuery(QStringLiteral("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True"));
+    QStringList listed;
+    for (const auto& a : enabled) {
         EXPECT_TRUE(a.IPEnabled);
-        if (a.MACAddress) {
-            EXPECT_TRUE(a.MACAddress->contains(QRegularExpression(QStringLiteral("^([0-9A-F]{2}:){5}[0-9A-F]{2}$"))))
-                << a.MACAddress->toStdString();
-        }
+        if (a.MACAddress) listed << *a.MACAddress;
+    }
+    const QStringList down = adaptersNotUp();
+    std::printf("IP-enabled: %s; not up: %s\n", qPrintable(listed.join(QLatin1Char(' '))),
+                qPrintable(down.join(QLatin1Char(' '))));
+    if (!underWine()) return;  // a PC's service decides by its own rules
+    for (const QString& mac : down) {
+        const bool kept = std::any_of(listed.begin(), listed.end(), [&](const QString& text) {
+            return text.compare(mac, Qt::CaseInsensitive) == 0 ||
+                   QString(text).replace(QLatin1Char('-'), QLatin1Char(':')).compare(mac, Qt::CaseInsensitive) == 0;
+        });
+        EXPECT_TRUE(kept) << mac.toStdString();
     }
 }
 
@@ -154,6 +183,42 @@ TEST(WinProcess, ArgumentsArriveUnchangedAndTheExitCodeComesBack) {
     EXPECT_EQ(platform::ClassifySystemError(missing.error), platform::SystemFailure::NotFound) << missing.error;
 }
 
+// The file manager comes from the Windows folder, never from a folder an
+// attacker may write to (the current one, the program's); only a start the
+// caller leaves to the system may show the system's error dialog.
+TEST(WinProcess, FileManagerByItsFullPathAndWhoReportsAFailedStart) {
+    wchar_t buf[MAX_PATH + 1];
+    const UINT n = ::GetWindowsDirectoryW(buf, MAX_PATH + 1);
+    ASSERT_GT(n, 0u);
+    const QString windows = QString::fromWCharArray(buf, static_cast<int>(n));
+    const auto c = platform::detail::FileManagerCommand(QStringLiteral("C:/프로그램 폴더/sub"));
+    EXPECT_EQ(c.program.compare(windows + QStringLiteral("\\explorer.exe"), Qt::CaseInsensitive), 0)
+        << c.program.toStdString();
+    EXPECT_TRUE(QFileInfo(c.program).isAbsolute());
+    EXPECT_TRUE(QFile::exists(c.program));
+    EXPECT_EQ(c.args, QStringList{QStringLiteral("C:\\프로그램 폴더\\sub")});
+
+    using platform::StartErrors;
+    EXPECT_TRUE(platform::win::ShellStartMask(StartErrors::Caller) & SEE_MASK_FLAG_NO_UI);
+    EXPECT_FALSE(platform::win::ShellStartMask(StartErrors::SystemDialog) & SEE_MASK_FLAG_NO_UI);
+    for (StartErrors e : {StartErrors::Caller, StartErrors::SystemDialog})
+        EXPECT_TRUE(platform::win::ShellStartMask(e) & SEE_MASK_NOCLOSEPROCESS);
+}
+
+// Libraries loaded at run time come from the system folder only: one of the
+// same name in the current and the program's folder is no longer found.
+TEST(WinDllSearch, HardeningKeepsPlantedLibrariesOut) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString prog = dir.filePath(QStringLiteral("probe.exe"));
+    ASSERT_TRUE(QFile::copy(probe(), prog));
+    ASSERT_TRUE(QFile::copy(QString::fromUtf8(ORVEL_PLANT_DLL), dir.filePath(QStringLiteral("orvel_plant.dll"))));
+    const auto r = platform::RunProcessAndWait(prog, {QStringLiteral("dllsearch"), QStringLiteral("orvel_plant.dll")},
+                                               dir.path(), platform::ShowState::Hide);
+    ASSERT_TRUE(r.started) << r.error;
+    EXPECT_EQ(r.exitCode, 1 + 2) << "1: loaded before, 2: hardened, 4: loaded after";
+}
+
 TEST(WinInstance, SecondCopyIsRefusedWhileTheFirstRuns) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -171,6 +236,40 @@ TEST(WinInstance, SecondCopyIsRefusedWhileTheFirstRuns) {
                                            platform::ShowState::Hide).exitCode;
     }
     EXPECT_EQ(code, 0);
+}
+
+// One copy per user, not per session: the name lives in the global
+// namespace and carries the user's SID. A name another user took first (a
+// mutex this user may not open) does not keep the program from starting.
+TEST(WinInstance, PerUserInTheGlobalNamespace) {
+    HANDLE token = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    ASSERT_TRUE(::GetTokenInformation(token, TokenUser, user.data(), size, &size));
+    ::CloseHandle(token);
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text));
+    const QString sid = QString::fromWCharArray(text);
+    ::LocalFree(text);
+
+    const QString name = platform::InstanceLockPath();
+    EXPECT_EQ(name, QStringLiteral("Global\\test_winplatform.instance.") + sid);
+    EXPECT_TRUE(sid.startsWith(QStringLiteral("S-1-5-")));
+
+    // Taken by "someone else": a mutex whose list grants nobody.
+    const QString probeName = QString(name).replace(QStringLiteral("test_winplatform"), QStringLiteral("win_probe"));
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P", SDDL_REVISION_1, &sd, nullptr));
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
+    HANDLE squat = ::CreateMutexW(&sa, FALSE, probeName.toStdWString().c_str());
+    ::LocalFree(sd);
+    ASSERT_TRUE(squat);
+    EXPECT_EQ(::OpenMutexW(SYNCHRONIZE, FALSE, probeName.toStdWString().c_str()), nullptr);
+    EXPECT_EQ(platform::RunProcessAndWait(probe(), {QStringLiteral("instance")}, QString(),
+                                          platform::ShowState::Hide).exitCode, 0);
+    ::CloseHandle(squat);
 }
 
 TEST(WinReplacer, SwapsTheRunningProgramOnceItEnds) {

@@ -6,6 +6,11 @@
 //   win_probe hold <folder>        takes the instance lock, writes
 //                                  <folder>/ready, ends when <folder>/stop
 //                                  appears (at most after 60 s)
+//   win_probe dllsearch <name>     loads the library <name> by its bare
+//                                  name before and after hardening the
+//                                  search; exits with 1 if it loaded
+//                                  before, + 2 if hardening held, + 4 if
+//                                  it loaded after
 //   win_probe                      writes "restarted" beside itself
 #include <windows.h>
 #include <shellapi.h>
@@ -14,6 +19,7 @@
 #include <QFile>
 #include <QThread>
 
+#include "platform/dllsearch.h"
 #include "platform/singleinstance.h"
 
 namespace {
@@ -46,6 +52,17 @@ int main(int argc, char** argv) {
         return 40 + static_cast<int>(rest.size());
     }
     if (mode == QLatin1String("instance")) return platform::PrevInstance() ? 1 : 0;
+    if (mode == QLatin1String("dllsearch") && args.size() == 3) {
+        const std::wstring name = args.at(2).toStdWString();
+        auto loads = [&] {
+            const HMODULE m = ::LoadLibraryW(name.c_str());
+            if (m) ::FreeLibrary(m);
+            return m != nullptr;
+        };
+        const bool before = loads();
+        const bool hardened = platform::HardenDllSearch();
+        return (before ? 1 : 0) + (hardened ? 2 : 0) + (loads() ? 4 : 0);
+    }
     if (mode == QLatin1String("hold") && args.size() == 3) {
         if (platform::PrevInstance()) return 1;
         touch(args.at(2) + QStringLiteral("/ready"));
