@@ -1,17 +1,20 @@
 // Figures for the main window's listing and download, each against curl on
-// the same server in the same run, per round and as the median.
+// the same server in the same run, per round and as the median (with the
+// spread: lowest and highest round).
 //   bench_browser list <mlsd port> <list-only port> <rounds>
 //   bench_browser download <port> <name> <server-side path> <rounds>
 // The window is the real one (offscreen): the listing is timed from the
-// refresh command until its list box holds every line; the download is the
-// double-click command, message boxes answered at once.
+// refresh command until its list holds every line (the refresh first empties
+// it); the download is the double-click command, message boxes answered at
+// once. The list's resident memory is the growth of the process from before
+// the window opened until its first listing is in, per entry.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QListWidget>
+#include <QListView>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -29,6 +32,14 @@ double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// "median (lowest-highest)" with `digits` decimals.
+QByteArray spread(const std::vector<double>& v, int digits) {
+    if (v.empty()) return "-";
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    return QByteArray::number(median(v), 'f', digits) + " (" + QByteArray::number(*lo, 'f', digits) + "-" +
+           QByteArray::number(*hi, 'f', digits) + ")";
 }
 
 // A figure of /proc/self/status in KB ("VmRSS", "VmHWM").
@@ -79,12 +90,13 @@ std::unique_ptr<FrmMain> openWindow(int port) {
 }
 
 // The form's controls, by the names the form gives them.
-QListWidget* listOf(FrmMain& w) { return w.findChild<QListWidget*>(QStringLiteral("List1")); }
+QListView* listOf(FrmMain& w) { return w.findChild<QListView*>(QStringLiteral("List1")); }
+int lineCount(FrmMain& w) { return listOf(w)->model()->rowCount(); }
 void refresh(FrmMain& w) { w.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click(); }
 // What a double-click on the selected line runs.
 void downloadSelected(FrmMain& w) {
-    QListWidget* list = listOf(w);
-    Q_EMIT list->itemDoubleClicked(list->currentItem());
+    QListView* list = listOf(w);
+    Q_EMIT list->doubleClicked(list->currentIndex());
 }
 
 // The largest gap between two runs of the window thread's event loop,
@@ -116,28 +128,44 @@ private:
     qint64 worst_ = 0;
 };
 
+// Lets the window thread run its event loop for `ms` (pending layout and
+// painting included).
+void settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 int list(int mlsdPort, int listPort, int rounds) {
     struct Kind {
         const char* name;
         int port;
         QStringList curlExtra;
         std::unique_ptr<FrmMain> w;
-        std::vector<double> ours, curl, ratio;
+        std::vector<double> ours, curl, ratio, stall, peak;
     };
-    Kind kinds[] = {{"MLSD", mlsdPort, {QStringLiteral("-X"), QStringLiteral("MLSD")}, nullptr, {}, {}, {}},
-                    {"LIST", listPort, {}, nullptr, {}, {}, {}}};
+    Kind kinds[] = {{"MLSD", mlsdPort, {QStringLiteral("-X"), QStringLiteral("MLSD")}, nullptr, {}, {}, {}, {}, {}},
+                    {"LIST", listPort, {}, nullptr, {}, {}, {}, {}, {}}};
     int count = -1;
     Watchdog dog;
+    settle(300);
+    const long idle = statusKb("VmRSS");
+    double perEntry = 0;
     for (Kind& k : kinds) {
         k.w = openWindow(k.port);
-        if (count >= 0 && listOf(*k.w)->count() != count) {
-            std::fprintf(stderr, "LIST and MLSD disagree: %d and %d lines\n", count, listOf(*k.w)->count());
+        settle(300);
+        if (count < 0) {
+            count = lineCount(*k.w);
+            perEntry = count > 0 ? (statusKb("VmRSS") - idle) * 1024.0 / count : 0;
+        } else if (lineCount(*k.w) != count) {
+            std::fprintf(stderr, "LIST and MLSD disagree: %d and %d lines\n", count, lineCount(*k.w));
             return 3;
         }
-        count = listOf(*k.w)->count();
     }
     std::printf("listing: %d entries, TZ=%s (time until the list is full; curl: raw listing to /dev/null)\n", count,
                 qgetenv("TZ").constData());
+    std::printf("  resident memory of the first list: %.0f bytes per entry above idle (idle RSS %.1f MB)\n",
+                perEntry, idle / 1024.0);
     for (int r = 0; r < rounds; ++r) {
         for (Kind& k : kinds) {
             QStringList args = {QStringLiteral("-s"), QStringLiteral("--ftp-port"), QStringLiteral("-"),
@@ -145,27 +173,38 @@ int list(int mlsdPort, int listPort, int rounds) {
             args += k.curlExtra;
             args << ftpUrl(k.port, QStringLiteral("as_files/"));
             const double c = runCurl(args);
+            const long before = statusKb("VmRSS");
+            resetPeak();
             dog.start();
             QElapsedTimer t;
             t.start();
             refresh(*k.w);
             const double o = t.nsecsElapsed() / 1e9;
+            // What the view still has to do for the new rows (layout, the
+            // first paint) counts as a stall too.
+            settle(200);
             const double gap = dog.stop();
-            if (listOf(*k.w)->count() != count) {
-                std::fprintf(stderr, "%s round %d: %d lines, expected %d\n", k.name, r + 1, listOf(*k.w)->count(), count);
+            const double peak = count > 0 ? (statusKb("VmHWM") - before) * 1024.0 / count : 0;
+            if (lineCount(*k.w) != count) {
+                std::fprintf(stderr, "%s round %d: %d lines, expected %d\n", k.name, r + 1, lineCount(*k.w), count);
                 return 3;
             }
             k.ours.push_back(o);
             k.curl.push_back(c);
             k.ratio.push_back(o / c);
-            std::printf("  round %d %s: orvel-as %.3f s, curl %.3f s, ratio %.2f, longest stall %.3f s\n", r + 1,
-                        k.name, o, c, o / c, gap);
+            k.stall.push_back(gap * 1e3);
+            k.peak.push_back(peak);
+            std::printf("  round %d %s: orvel-as %.3f s, curl %.3f s, ratio %.2f, longest stall %.0f ms, "
+                        "peak during the refresh +%.0f bytes per entry\n",
+                        r + 1, k.name, o, c, o / c, gap * 1e3, peak);
         }
     }
     double worst = 0;
     for (const Kind& k : kinds) {
-        std::printf("  median  %s: orvel-as %.3f s, curl %.3f s, ratio %.2f\n", k.name, median(k.ours),
-                    median(k.curl), median(k.ratio));
+        std::printf("  median (lowest-highest) %s: orvel-as %s s, curl %s s, ratio %s, longest stall %s ms, "
+                    "peak +%s bytes per entry\n",
+                    k.name, spread(k.ours, 3).constData(), spread(k.curl, 3).constData(),
+                    spread(k.ratio, 2).constData(), spread(k.stall, 0).constData(), spread(k.peak, 0).constData());
         worst = std::max(worst, median(k.ratio));
     }
     std::printf("  listing ratio (the worse of the two medians): %.2f x curl\n", worst);
@@ -180,10 +219,10 @@ int download(int port, const QString& name, const QString& source, int rounds) {
     });
     auto w = openWindow(port);
     bool found = false;
-    QListWidget* list = listOf(*w);
-    for (int i = 0; i < list->count() && !found; ++i)
-        if (list->item(i)->data(Qt::UserRole).toString() == name) {
-            list->setCurrentRow(i);
+    QListView* list = listOf(*w);
+    for (int i = 0; i < lineCount(*w) && !found; ++i)
+        if (list->model()->index(i, 0).data(Qt::UserRole).toString() == name) {
+            list->setCurrentIndex(list->model()->index(i, 0));
             found = true;
         }
     if (!found) {

@@ -10,6 +10,7 @@
 
 #include "browser/download.h"
 #include "browser/listing.h"
+#include "browser/listmodel.h"
 #include "buildconfig.h"
 #include "core/errors.h"
 #include "core/msgbox.h"
@@ -47,12 +48,16 @@ QChar groupSeparator() {
 }  // namespace
 
 FrmMain::FrmMain(FrmMainEndpoints endpoints, QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::FrmMain>()), m_endpoints(std::move(endpoints)) {
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::FrmMain>()),
+      m_lines(new browser::ListModel(this)),
+      m_endpoints(std::move(endpoints)) {
     if (m_endpoints.ftpHost.isEmpty()) m_endpoints.ftpHost = QString::fromUtf8(buildconfig::kFtpHost);
     if (m_endpoints.localFolder.isEmpty())
         m_endpoints.localFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/AS파일");
     substituteHangulFaces();
     ui->setupUi(this);
+    ui->List1->setModel(m_lines);
     // A fixed single border: no maximize, no minimize, no resizing.
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -69,7 +74,7 @@ FrmMain::FrmMain(FrmMainEndpoints endpoints, QWidget* parent)
     connect(ui->cmdOK, &QPushButton::clicked, this, [this] { if (!m_busy) cmdOK_Click(); });
     connect(ui->cmdDelete, &QPushButton::clicked, this, [this] { if (!m_busy) cmdDelete_Click(); });
     // Only a double-click downloads; no key starts a download.
-    connect(ui->List1, &QListWidget::itemDoubleClicked, this, [this] { if (!m_busy) List1_DblClick(); });
+    connect(ui->List1, &QAbstractItemView::doubleClicked, this, [this] { if (!m_busy) List1_DblClick(); });
 
     // While the server is busy the window keeps repainting, so it never
     // shows as not responding; it takes no user input meanwhile.
@@ -84,7 +89,7 @@ void FrmMain::Show() {
 }
 
 void FrmMain::Form_Load() {
-    ui->List1->clear();
+    m_lines->clear(groupSeparator());
     hConnect.reset();
     hInternet.reset();
     RemoteFolder = QStringLiteral("as_files/");
@@ -154,12 +159,9 @@ void FrmMain::Form_Unload() {
     FtpDisconnect();
 }
 
-QString FrmMain::SelectedName() const {
-    const auto sel = ui->List1->selectedItems();
-    if (sel.isEmpty()) return QString();
-    // Each line carries the entry's full name: a name with a blank is never
-    // cut at the blank (which could name another file).
-    return sel.first()->data(Qt::UserRole).toString();
+int FrmMain::SelectedRow() const {
+    const QModelIndexList sel = ui->List1->selectionModel()->selectedIndexes();
+    return sel.isEmpty() ? -1 : sel.first().row();
 }
 
 void FrmMain::SetList() {
@@ -171,27 +173,29 @@ void FrmMain::SetList() {
     // The listing runs on a worker while this thread waits: the window must
     // not close under it (the load's first listing counts too).
     const Busy busy(m_busy);
-    QListWidget* list = ui->List1;
-    // A failure is reported and the list shows what was read before it. The
-    // items are made while the listing arrives; here they are only added.
-    // The old lines go while the server lists.
-    std::vector<std::unique_ptr<QListWidgetItem>> items;
+    // A failure is reported; the list shows what was adopted before it.
+    browser::ListResult result = browser::ListResult::Whole;
     platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
-        items = browser::ReadListItems(hConnect.get(), RemoteFolder, groupSeparator(), [list] { list->clear(); });
+        result = browser::ListInto(hConnect.get(), RemoteFolder, groupSeparator(), *m_lines);
     });
-    list->setUpdatesEnabled(false);
-    platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
-        for (auto& item : items) list->addItem(item.release());
-    });
-    list->setUpdatesEnabled(true);
+    if (result == browser::ListResult::Cut) {
+        // Beyond what a list keeps (browser::ListLimits) the user learns the
+        // list is not the whole folder.
+        const QString shown = QLocale::system().toString(m_lines->rowCount());
+        platform::MsgBox(QStringLiteral("파일이 너무 많아 처음 %1개만 표시합니다.").arg(shown), platform::MsgButtons::Ok,
+                         platform::MsgIcon::Information, platform::AppTitle());
+    }
 }
 
 void FrmMain::DownLoadSelected() {
     const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
     platform::TrapErrors(QStringLiteral("DownLoadSelected"), kModule, kForm, [&] {
-        const QString name = SelectedName();
+        const int row = SelectedRow();
+        const QString name = m_lines->name(row);
         if (name.isEmpty()) return;
+        // The transfer names the file by this line's own bytes.
+        const browser::LineInUse line(hConnect.get(), RemoteFolder, name, m_lines->rawName(row));
         setWindowTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 다운로드 중..."));
         // A name from the server that could leave the local folder is never
         // written, whatever its last path component would be.
@@ -211,15 +215,25 @@ void FrmMain::DownLoadSelected() {
 }
 
 bool FrmMain::FileDownLoad(const QString& remotePath, const QString& localFolder, const QString& localName) {
-    return browser::FileDownLoad(hConnect.get(), remotePath, localFolder, localName);
+    // The names listed beside it: on Windows two that differ only in case
+    // would be written to one file. Only those that could clash matter.
+    const QString name = remotePath.mid(RemoteFolder.size());
+    QStringList listed;
+    for (int i = 0; i < m_lines->rowCount(); ++i) {
+        QString other = m_lines->name(i);
+        if (other.compare(name, Qt::CaseInsensitive) == 0) listed << std::move(other);
+    }
+    return browser::FileDownLoad(hConnect.get(), remotePath, localFolder, localName, listed);
 }
 
 void FrmMain::cmdDelete_Click() {
     const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
     platform::TrapErrors(QStringLiteral("cmdDelete_Click"), kModule, kForm, [&] {
-        const QString name = SelectedName();
+        const int row = SelectedRow();
+        const QString name = m_lines->name(row);
         if (name.isEmpty()) return;
+        const browser::LineInUse line(hConnect.get(), RemoteFolder, name, m_lines->rawName(row));
         if (platform::MsgBox(QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"), platform::MsgButtons::YesNo,
                              platform::MsgIcon::None, platform::AppTitle()) != platform::MsgAnswer::Yes)
             return;
@@ -247,5 +261,5 @@ void FrmMain::cmdOK_Click() {
 }
 
 void FrmMain::List1_DblClick() {
-    if (!ui->List1->selectedItems().isEmpty()) DownLoadSelected();
+    if (SelectedRow() >= 0) DownLoadSelected();
 }

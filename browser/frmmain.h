@@ -11,6 +11,9 @@
 namespace Ui {
 class FrmMain;
 }
+namespace browser {
+class ListModel;
+}
 
 // Where the window connects and where downloads land. The program uses the
 // defaults; tests point them elsewhere.
@@ -46,9 +49,10 @@ private:
     void cmdOK_Click();
     void List1_DblClick();
     void CmdClose_Click();
-    QString SelectedName() const;
+    int SelectedRow() const;  // -1: no line selected
 
     std::unique_ptr<Ui::FrmMain> ui;
+    browser::ListModel* m_lines;  // what List1 shows
     FrmMainEndpoints m_endpoints;
     inet::HInternet hInternet;
     inet::HInternet hConnect;

@@ -1,94 +1,162 @@
 #include "browser/listing.h"
 
-#include <QListWidgetItem>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 
-#include "browser/lineformatter.h"
+#include "browser/listmodel.h"
 #include "browser/offthread.h"
 
 namespace browser {
 
 namespace {
 
-// The last listing's names: shown text and the server's bytes, in the
-// listing's order. Only a download or a deletion looks a name up, so the
-// listing merely notes them (a table would cost every entry a lookup).
-struct LastListing {
-    const inet::Handle* connection = nullptr;
-    QString folder;          // the listed folder as text
-    QByteArray folderBytes;  // and as the server spells it
-    std::vector<std::pair<QString, QByteArray>> names;
+ListLimits& limits() {
+    static ListLimits l;
+    return l;
+}
+
+// Chunks on their way from the listing's worker to the window thread.
+struct Handover {
+    std::mutex lock;
+    std::vector<std::unique_ptr<ListChunk>> ready;
+    std::atomic<bool> posted{false};  // the window thread has been asked to adopt them
+
+    std::vector<std::unique_ptr<ListChunk>> take() {
+        posted = false;
+        const std::lock_guard<std::mutex> hold(lock);
+        return std::move(ready);
+    }
 };
 
-LastListing& lastListing() {
-    static LastListing last;
-    return last;
-}
+// The folder holds more than a list keeps.
+struct TooMany {};
 
-// Lists off the window thread and hands each entry's line to `take` as
-// soon as the entry is in, so the lines are ready when the listing's last
-// byte is. False when the listing failed.
-template <class Take>
-bool listLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep, Take&& take,
-               const std::function<void()>& meanwhile = {}) {
-    LastListing& last = lastListing();
-    last.connection = hConnect;
-    last.folder = remoteFolder;
-    last.folderBytes = inet::FtpPathBytes(hConnect, remoteFolder);
-    last.names.clear();
-    return RunOffUiThread([&] {
-        listline::LineFormatter format(groupSep);
-        const bool whole = inet::FtpListFolder(hConnect, remoteFolder, [&](const inet::FindData& fd) {
-            // A name ends at its first NUL; an entry without a name is left out.
-            QString name = fd.cFileName;
-            const qsizetype nul = name.indexOf(QChar(u'\0'));
-            if (nul >= 0) name.truncate(nul);
-            if (name.isEmpty()) return;
-            last.names.emplace_back(name, fd.rawName);
-            take(format.Format(name, fd.ftLastWriteTime, fd.nFileSize), name, fd.rawName);
-        });
-        if (!whole) last.names.clear();
-        return whole;
-    }, meanwhile);
-}
+// Gathers the entries into chunks on the worker and hands each over when
+// it is full or has waited long enough. The first chunks are small, so the
+// first lines show at once; later ones grow, so the window adopts a long
+// listing in few steps.
+class ChunkWriter {
+public:
+    ChunkWriter(Handover& handover, std::function<void()> notify)
+        : handover_(handover), notify_(std::move(notify)), limits_(limits()) {
+        since_.start();
+    }
+
+    void add(const inet::FindData& fd) {
+        // A name ends at its first NUL; an entry without a name is left out.
+        QStringView name = fd.cFileName;
+        const qsizetype nul = name.indexOf(QChar(u'\0'));
+        if (nul >= 0) name = name.first(nul);
+        if (name.isEmpty()) return;
+        const qint64 bytes = name.size() * 2 + fd.rawName.size();
+        if (rows_ + 1 > limits_.rows || names_ + bytes > limits_.nameBytes) throw TooMany{};
+        ++rows_;
+        names_ += bytes;
+        if (!chunk_) chunk_ = std::make_unique<ListChunk>();
+        chunk_->append(name, fd.rawName,
+                       fd.ftLastWriteTime.isValid() ? fd.ftLastWriteTime.toSecsSinceEpoch() : ListChunk::kNoTime,
+                       fd.nFileSize);
+        if (chunk_->count() >= target_ || chunk_->nameBytes() >= kChunkBytes ||
+            ((chunk_->count() & 255) == 0 && since_.elapsed() >= kWaitMs))
+            hand();
+    }
+
+    void hand() {
+        if (!chunk_ || chunk_->count() == 0) return;
+        chunk_->shrink();
+        {
+            const std::lock_guard<std::mutex> hold(handover_.lock);
+            handover_.ready.push_back(std::move(chunk_));
+        }
+        if (!handover_.posted.exchange(true) && notify_) notify_();
+        target_ = std::min(target_ * 4, kMaxRows);
+        since_.restart();
+    }
+
+private:
+    static constexpr int kMaxRows = 1 << 16;
+    static constexpr qint64 kChunkBytes = qint64{8} << 20;
+    static constexpr qint64 kWaitMs = 100;
+
+    Handover& handover_;
+    std::function<void()> notify_;
+    const ListLimits limits_;
+    std::unique_ptr<ListChunk> chunk_;
+    int target_ = 256;
+    qint64 rows_ = 0;
+    qint64 names_ = 0;
+    QElapsedTimer since_;
+};
+
+thread_local LineInUse* t_lineInUse = nullptr;
 
 }  // namespace
 
+ListLimits CurrentListLimits() { return limits(); }
+void SetListLimits(const ListLimits& l) { limits() = l; }
+
+ListResult ListInto(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep, ListModel& model) {
+    // Shared with the queued adoptions, which may run after this returns.
+    const auto handover = std::make_shared<Handover>();
+    const QPointer<ListModel> target(&model);
+    const auto adopt = [handover, target] {
+        for (auto& chunk : handover->take())
+            if (target) target->append(std::move(chunk));
+    };
+    // Adoption is asked for from the worker only where a window thread runs
+    // an event loop meanwhile; otherwise it all happens at the end.
+    const bool queued = QCoreApplication::instance() && QThread::currentThread() == model.thread();
+    ListResult result = ListResult::Whole;
+    RunOffUiThread(
+        [&] {
+            ChunkWriter writer(*handover, queued ? std::function<void()>([&model, adopt] {
+                QMetaObject::invokeMethod(&model, adopt, Qt::QueuedConnection);
+            })
+                                                 : std::function<void()>());
+            try {
+                if (!inet::FtpListFolder(hConnect, remoteFolder, [&writer](const inet::FindData& fd) { writer.add(fd); }))
+                    result = ListResult::Failed;
+            } catch (const TooMany&) {
+                result = ListResult::Cut;
+            }
+            if (result != ListResult::Failed) writer.hand();
+        },
+        // The old lines go while the server lists.
+        [&model, groupSep] { model.clear(groupSep); });
+    adopt();
+    if (result == ListResult::Failed) model.clear(groupSep);
+    return result;
+}
+
 std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep) {
+    ListModel model;
     std::vector<ListLine> lines;
-    const bool whole = listLines(hConnect, remoteFolder, groupSep, [&lines](QString text, const QString& name,
-                                                                            const QByteArray& raw) {
-        lines.push_back({std::move(text), name, raw});
-    });
-    if (!whole) lines.clear();
+    if (ListInto(hConnect, remoteFolder, groupSep, model) == ListResult::Failed) return lines;
+    lines.reserve(size_t(model.rowCount()));
+    for (int i = 0; i < model.rowCount(); ++i) lines.push_back({model.line(i), model.name(i), model.rawName(i)});
     return lines;
 }
 
-std::vector<std::unique_ptr<QListWidgetItem>> ReadListItems(inet::Handle* hConnect, const QString& remoteFolder,
-                                                            QChar groupSep, const std::function<void()>& meanwhile) {
-    std::vector<std::unique_ptr<QListWidgetItem>> items;
-    const bool whole = listLines(hConnect, remoteFolder, groupSep, [&items](QString text, const QString& name,
-                                                                            const QByteArray&) {
-        // An item outside any list box is plain data: made here, off the
-        // window thread, it costs the window only its insertion.
-        auto item = std::make_unique<QListWidgetItem>(std::move(text));
-        item->setData(Qt::UserRole, name);
-        items.push_back(std::move(item));
-    }, meanwhile);
-    if (!whole) items.clear();
-    return items;
+LineInUse::LineInUse(inet::Handle* hConnect, const QString& remoteFolder, const QString& name,
+                     const QByteArray& rawName)
+    : connection_(hConnect), path_(remoteFolder + name), outer_(t_lineInUse) {
+    const QByteArray folder = inet::FtpPathBytes(hConnect, remoteFolder);
+    // Without bytes of its own (or a folder the server cannot be told), the
+    // line is named by its text like any other path.
+    if (!rawName.isEmpty() && (!folder.isEmpty() || remoteFolder.isEmpty())) bytes_ = folder + rawName;
+    t_lineInUse = this;
 }
 
+LineInUse::~LineInUse() { t_lineInUse = outer_; }
+
 QByteArray RemotePathBytes(inet::Handle* hConnect, const QString& remotePath) {
-    const LastListing& last = lastListing();
-    if (hConnect && last.connection == hConnect && remotePath.startsWith(last.folder)) {
-        const QStringView name = QStringView(remotePath).mid(last.folder.size());
-        const QByteArray* found = nullptr;
-        int matches = 0;
-        for (const auto& [text, raw] : last.names)
-            if (text == name && ++matches == 1) found = &raw;
-        if (matches == 1) return last.folderBytes + *found;
-        if (matches > 1) return QByteArray();  // two entries show this text: neither is guessed at
-    }
+    for (const LineInUse* l = t_lineInUse; l; l = l->outer_)
+        if (l->connection_ == hConnect && !l->bytes_.isEmpty() && l->path_ == remotePath) return l->bytes_;
     return inet::FtpPathBytes(hConnect, remotePath);
 }
 

@@ -1,41 +1,68 @@
 #pragma once
-// The remote listing as list lines, each with the entry's full name, and the
-// server's own bytes for the names of the last listing.
+// The remote listing as list lines, each carrying the entry's full name as
+// text and as the server's own bytes.
 #include <QByteArray>
 #include <QString>
-#include <functional>
-#include <memory>
 #include <vector>
 
 #include "net/inet.h"
 
-class QListWidgetItem;
-
 namespace browser {
+
+class ListModel;
 
 struct ListLine {
     QString text;        // the line the user sees
-    QString name;        // the entry's full name as text, for download and deletion
-    QByteArray rawName;  // the name's bytes as the server sent them
+    QString name;        // the entry's full name as text
+    QByteArray rawName;  // the name's bytes as the server sent them: what names the entry
 };
 
-// Lists `remoteFolder` on the connection, in the server's order. An empty
-// folder and a failed listing both give no lines. `groupSep` is the
-// locale's thousands separator. Remembers the server's bytes of every name
-// for RemotePathBytes.
-std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep);
-// The same listing as items for the window's list box (text: the line;
-// Qt::UserRole: the full name), made off the window thread while the listing
-// arrives, for the window to add in one batch.
-// `meanwhile` runs on the window thread while the listing is under way.
-std::vector<std::unique_ptr<QListWidgetItem>> ReadListItems(inet::Handle* hConnect, const QString& remoteFolder,
-                                                            QChar groupSep, const std::function<void()>& meanwhile = {});
+enum class ListResult {
+    Whole,   // every entry is listed (an empty folder too)
+    Failed,  // the listing failed: no lines
+    Cut,     // the folder holds more than a list keeps: the first entries are listed
+};
 
-// The bytes that name `remotePath` (a listed folder followed by a name as
-// the list shows it) on the server: the listed bytes when the last listing
-// on this connection held the name, else the text as the connection spells
-// it. Empty when the path cannot be named: its text cannot be spelt, or two
-// listed entries show the same text (neither is guessed at).
+// How much one listing keeps. Past either figure the listing stops and the
+// list holds the entries before that point.
+struct ListLimits {
+    qint64 rows = 3'000'000;
+    qint64 nameBytes = qint64{512} << 20;  // names as text and as bytes
+};
+ListLimits CurrentListLimits();
+void SetListLimits(const ListLimits& limits);  // tests only
+
+// Lists `remoteFolder` on the connection into `model`, in the server's
+// order, off the window thread: the model is emptied at once and its rows
+// arrive in batches while the server lists. `groupSep` is the locale's
+// thousands separator. A failed listing leaves the model empty.
+ListResult ListInto(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep, ListModel& model);
+
+// The same listing as plain lines (for callers without a window).
+std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep);
+
+// The line a command works on. While it lives (on this thread),
+// RemotePathBytes spells the line's path, its folder followed by its name,
+// with the line's own bytes: two entries that show the same text each stay
+// their own file.
+class LineInUse {
+public:
+    LineInUse(inet::Handle* hConnect, const QString& remoteFolder, const QString& name, const QByteArray& rawName);
+    ~LineInUse();
+    LineInUse(const LineInUse&) = delete;
+    LineInUse& operator=(const LineInUse&) = delete;
+
+private:
+    friend QByteArray RemotePathBytes(inet::Handle*, const QString&);
+    const inet::Handle* connection_;
+    QString path_;       // folder and name as text
+    QByteArray bytes_;   // as the server spells them
+    LineInUse* outer_;
+};
+
+// The bytes that name `remotePath` on the server: the line in use's bytes
+// when the path is that line's, else the text as the connection spells it
+// (empty when it cannot be spelt).
 QByteArray RemotePathBytes(inet::Handle* hConnect, const QString& remotePath);
 
 // Deletes the file `remotePath` names (see RemotePathBytes) on the server.

@@ -190,9 +190,10 @@ private:
     }
 };
 
-// A listing is parsed as it comes but kept whole; a server that sends more
-// than this is not listing a folder.
-constexpr qint64 kListingMax = qint64{32} << 20;
+// A listing is parsed as it comes and only its line at hand is kept, so its
+// length costs no memory here; a server that sends more than this is not
+// listing a folder. (A window's list stops far earlier, at its own limit.)
+constexpr qint64 kListingMax = qint64{4} << 30;
 
 class FtpConnection final : public Handle {
 public:

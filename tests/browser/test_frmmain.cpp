@@ -2,11 +2,12 @@
 // driven through its controls (found by name) with real clicks and keys.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #endif
 
 #include "browser/frmmain.h"
+#include "browser/listing.h"
 #include "core/errors.h"
 #include "testsupport.h"
 
@@ -82,29 +84,34 @@ T* ctl(const QWidget& w, const char* name) {
     EXPECT_TRUE(c) << name;
     return c;
 }
-QListWidget* list(const QWidget& w) { return ctl<QListWidget>(w, "List1"); }
+QListView* list(const QWidget& w) { return ctl<QListView>(w, "List1"); }
+int count(const QWidget& w) { return list(w)->model()->rowCount(); }
+QModelIndex row(const QWidget& w, int i) { return list(w)->model()->index(i, 0); }
+// The entry's full name that a line carries.
+QString nameAt(const QWidget& w, int i) { return row(w, i).data(Qt::UserRole).toString(); }
 void click(const QWidget& w, const char* button) { QTest::mouseClick(ctl<QPushButton>(w, button), Qt::LeftButton); }
 
 QStringList lines(const QWidget& w) {
     QStringList out;
-    for (int i = 0; i < list(w)->count(); ++i) out << list(w)->item(i)->text();
+    for (int i = 0; i < count(w); ++i) out << row(w, i).data().toString();
     return out;
 }
-QListWidgetItem* itemOf(const QWidget& w, const QString& name) {
-    for (int i = 0; i < list(w)->count(); ++i)
-        if (list(w)->item(i)->data(Qt::UserRole).toString() == name) return list(w)->item(i);
-    return nullptr;
+// The line of `name`; invalid when it is not listed.
+QModelIndex itemOf(const QWidget& w, const QString& name) {
+    for (int i = 0; i < count(w); ++i)
+        if (nameAt(w, i) == name) return row(w, i);
+    return {};
 }
 QString selectedName(const QWidget& w) {
-    const auto sel = list(w)->selectedItems();
-    return sel.isEmpty() ? QString() : sel.first()->data(Qt::UserRole).toString();
+    const auto sel = list(w)->selectionModel()->selectedIndexes();
+    return sel.isEmpty() ? QString() : sel.first().data(Qt::UserRole).toString();
 }
 // Clicks, or double-clicks, the line of `name`; false when it is not listed.
 bool clickLine(const QWidget& w, const QString& name, bool twice = false) {
-    QListWidgetItem* it = itemOf(w, name);
-    if (!it) return false;
-    list(w)->scrollToItem(it);
-    const QPoint p = list(w)->visualItemRect(it).center();
+    const QModelIndex it = itemOf(w, name);
+    if (!it.isValid()) return false;
+    list(w)->scrollTo(it);
+    const QPoint p = list(w)->visualRect(it).center();
     QTest::mouseClick(list(w)->viewport(), Qt::LeftButton, {}, p);
     if (twice) QTest::mouseDClick(list(w)->viewport(), Qt::LeftButton, {}, p);
     return true;
@@ -182,7 +189,7 @@ TEST_F(Window, ListsWhatTheServerLists) {
         w.Show();
         EXPECT_TRUE(lines(w).contains(QStringLiteral("report.zip 2024-03-07 09시 05분    12,056 Kb")));
         for (const char* name : {"sub" /* folders are listed like files */, "견적서_2024.xlsx", "with blank.txt"})
-            EXPECT_TRUE(itemOf(w, QString::fromUtf8(name))) << name;  // every line carries its full name
+            EXPECT_TRUE(itemOf(w, QString::fromUtf8(name)).isValid()) << name;  // every line carries its full name
         setTz("UTC");
         click(w, "cmdOK");
         EXPECT_TRUE(lines(w).contains(QStringLiteral("report.zip 2024-03-07 00시 05분    12,056 Kb")));
@@ -196,28 +203,76 @@ TEST_F(Window, ListsWhatTheServerLists) {
             boxes.clear();
         }
         click(w, "cmdOK");
-        EXPECT_TRUE(itemOf(w, QStringLiteral("report.zip")));
+        EXPECT_TRUE(itemOf(w, QStringLiteral("report.zip")).isValid());
     }
     {
         FrmMain w(at(testenv::ftp::kEmpty.port));
         w.Show();
-        EXPECT_EQ(list(w)->count(), 0);
+        EXPECT_EQ(count(w), 0);
     }
     {
         FrmMain w(at(testenv::ftp::kGarbage.port));
         w.Show();
-        EXPECT_TRUE(itemOf(w, QStringLiteral("report.zip")));
-        for (int i = 0; i < list(w)->count(); ++i) EXPECT_FALSE(list(w)->item(i)->data(Qt::UserRole).toString().isEmpty());
+        EXPECT_TRUE(itemOf(w, QStringLiteral("report.zip")).isValid());
+        for (int i = 0; i < count(w); ++i) EXPECT_FALSE(nameAt(w, i).isEmpty());
     }
     // The server drops the session after 2 s of silence; the refresh still lists.
     FrmMain w(at(testenv::ftp::kIdle.port));
     w.Show();
-    const int n = list(w)->count();
+    const int n = count(w);
     EXPECT_GT(n, 5);
     QTest::qWait(3500);
     click(w, "cmdOK");
-    EXPECT_EQ(list(w)->count(), n);
+    EXPECT_EQ(count(w), n);
     EXPECT_TRUE(boxes.shown().empty());
+}
+
+// A folder longer than a list keeps: its first entries, in the server's
+// order, and a message instead of an empty list; the session goes on.
+TEST_F(Window, ListPastItsLimitShowsTheFirstEntriesAndSaysSo) {
+    ScriptedMsgBoxes boxes;
+    FrmMain w(at(testenv::ftp::kMain.port));
+    w.Show();
+    const QStringList all = lines(w);
+    ASSERT_GT(all.size(), 4);
+    const browser::ListLimits normal = browser::CurrentListLimits();
+    browser::SetListLimits({3, normal.nameBytes});
+    click(w, "cmdOK");
+    browser::SetListLimits(normal);
+    EXPECT_EQ(lines(w), all.mid(0, 3));
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("파일이 너무 많아 처음 3개만 표시합니다."));
+    EXPECT_EQ(boxes.shown()[0].icon, MsgIcon::Information);
+    // Name storage counts too: one name's worth lists one entry.
+    browser::SetListLimits({normal.rows, nameAt(w, 0).size() * 2 + nameAt(w, 0).toUtf8().size()});
+    click(w, "cmdOK");
+    browser::SetListLimits(normal);
+    EXPECT_EQ(lines(w), all.mid(0, 1));
+    boxes.clear();
+    // The listing stopped halfway; the next command still finds the server.
+    ASSERT_TRUE(download(w, nameAt(w, 0)));
+    EXPECT_EQ(boxes.texts(), std::vector<QString>{kOk});
+    click(w, "cmdOK");
+    EXPECT_EQ(lines(w), all);
+}
+
+// Screen readers see each visible line as an item whose text is the line.
+TEST_F(Window, EachLineIsAnAccessibleItemWithItsText) {
+    ScriptedMsgBoxes boxes;
+    FrmMain w(at(testenv::ftp::kMain.port));
+    w.Show();
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(list(w));
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->role(), QAccessible::List);
+    ASSERT_GE(view->childCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QAccessibleInterface* item = view->child(i);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->role(), QAccessible::ListItem);
+        EXPECT_EQ(item->text(QAccessible::Name), row(w, i).data().toString());
+    }
+    ASSERT_TRUE(clickLine(w, nameAt(w, 1)));
+    EXPECT_TRUE(view->child(1)->state().selected);
 }
 
 TEST_F(Window, FailedSessionEndsTheProgramAfterCreatingTheFolder) {
@@ -306,14 +361,14 @@ TEST_F(Transfers, WindowStaysModalWhileATransferRuns) {
             ctl<QPushButton>(w, "cmdOK")->click();
         });
         if (refresh) click(w, "cmdOK");
-        else QTest::mouseDClick(list(w)->viewport(), Qt::LeftButton, {}, list(w)->visualItemRect(list(w)->currentItem()).center());
+        else QTest::mouseDClick(list(w)->viewport(), Qt::LeftButton, {}, list(w)->visualRect(list(w)->currentIndex()).center());
         EXPECT_EQ(caption, refresh ? kCaption : kCaption + QStringLiteral("[report.zip] 다운로드 중..."));
         EXPECT_EQ(cursor, Qt::WaitCursor);
         EXPECT_FALSE(closed);
         EXPECT_TRUE(w.isVisible());
         // Only the command's own message: no deletion was asked for.
         EXPECT_EQ(boxes.texts(), refresh ? std::vector<QString>{} : std::vector<QString>{kOk});
-        EXPECT_GT(list(w)->count(), 5);
+        EXPECT_GT(count(w), 5);
     }
 }
 
@@ -350,8 +405,8 @@ TEST_F(Transfers, HostileNamesNeverLeaveTheLocalFolder) {
     const QString parent = QCoreApplication::applicationDirPath();
     QFile::remove(parent + QStringLiteral("/evil"));
     int hostile = 0;
-    for (int i = 0; i < list(w)->count(); ++i) {
-        const QString name = list(w)->item(i)->data(Qt::UserRole).toString();
+    for (int i = 0; i < count(w); ++i) {
+        const QString name = nameAt(w, i);
         if (name == QLatin1String("ok.txt")) continue;
         ++hostile;
         boxes.clear();
@@ -397,8 +452,8 @@ TEST_F(Transfers, DeleteAsksAndReports) {
     EXPECT_EQ(captionDuring, QStringLiteral("데이터 리스트[삭제 대상.txt] 삭제 중..."));
     EXPECT_FALSE(QFile::exists(kHome + QStringLiteral("삭제 대상.txt")));
     EXPECT_TRUE(QFile::exists(kHome + QStringLiteral("삭제")));
-    EXPECT_TRUE(list(w)->selectedItems().isEmpty());
-    EXPECT_FALSE(itemOf(w, QStringLiteral("삭제 대상.txt")));
+    EXPECT_TRUE(selectedName(w).isEmpty());
+    EXPECT_FALSE(itemOf(w, QStringLiteral("삭제 대상.txt")).isValid());
     EXPECT_EQ(w.windowTitle(), kCaption);
     // Already gone, and a folder: the three-paragraph failure, no refresh.
     boxes.onShow = {};
@@ -411,7 +466,7 @@ TEST_F(Transfers, DeleteAsksAndReports) {
         ASSERT_EQ(boxes.shown().size(), 2u);
         EXPECT_EQ(boxes.shown()[1].text, kDeleteFail);
         EXPECT_EQ(boxes.shown()[1].title, QStringLiteral("확인"));
-        EXPECT_TRUE(itemOf(w, name));  // the line stays until the next refresh
+        EXPECT_TRUE(itemOf(w, name).isValid());  // the line stays until the next refresh
     }
     EXPECT_TRUE(QDir(kHome + QStringLiteral("sub")).exists());
 }

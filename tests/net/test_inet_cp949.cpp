@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <map>
 #include <string>
 
 #include <curl/curl.h>
@@ -132,11 +131,12 @@ struct Session {
         : conn(inet::InternetConnectA(root.get(), QString::fromUtf8(testenv::kHost), p.port,
                                       QString::fromUtf8(p.user), QString::fromUtf8(p.password),
                                       inet::INTERNET_SERVICE_FTP, 0, 0)) {}
-    // The window's lines by name.
-    std::map<QString, QString> list() {
-        std::map<QString, QString> out;
-        for (const browser::ListLine& l : browser::ReadListLines(conn.get(), kDir, QLatin1Char(',')))
-            out[l.name] = l.text;
+    std::vector<browser::ListLine> list() { return browser::ReadListLines(conn.get(), kDir, QLatin1Char(',')); }
+    // The lines that show `name`.
+    std::vector<browser::ListLine> linesOf(const QString& name) {
+        std::vector<browser::ListLine> out;
+        for (browser::ListLine& l : list())
+            if (l.name == name) out.push_back(std::move(l));
         return out;
     }
 };
@@ -159,7 +159,7 @@ TEST_P(Cp949Peer, ListShowsTheNamesAsText) {
     Session s(*GetParam().server);
     ASSERT_TRUE(s.conn);
     std::vector<QString> shown;
-    for (const auto& [name, line] : s.list()) shown.push_back(line);
+    for (const browser::ListLine& l : s.list()) shown.push_back(l.text);
     for (const QString& line : GetParam().lines)
         EXPECT_NE(std::find(shown.begin(), shown.end(), line), shown.end()) << line.toStdString();
     EXPECT_EQ(shown.size(), 12u);
@@ -168,18 +168,21 @@ TEST_P(Cp949Peer, ListShowsTheNamesAsText) {
 TEST_P(Cp949Peer, DownloadsAndDeletesByTheServersBytes) {
     ScriptedMsgBoxes boxes;
     Session s(*GetParam().server);
-    ASSERT_TRUE(s.list().count(kOddName));
-    // Downloads arrive under their text names with the server's bytes.
+    // Downloads arrive under their text names with the bytes of their lines.
     QTemporaryDir local;
-    for (const QString& name : {kBlankName, kOddName})
+    for (const QString& name : {kBlankName, kOddName}) {
+        const auto lines = s.linesOf(name);
+        ASSERT_EQ(lines.size(), 1u) << name.toStdString();
+        const browser::LineInUse use(s.conn.get(), kDir, name, lines[0].rawName);
         EXPECT_TRUE(browser::FileDownLoad(s.conn.get(), kDir + name, local.path(), QString())) << name.toStdString();
+    }
     EXPECT_EQ(QCryptographicHash::hash(contentOf(local.filePath(kBlankName)), QCryptographicHash::Sha256).toHex(),
               manifestSha(kBlankName.toUtf8()));
     EXPECT_EQ(contentOf(local.filePath(kOddName)), QByteArray("odd-bytes-name\r\n"));
     EXPECT_TRUE(boxes.shown().empty());
 
-    // Deletions name the file by its bytes, whether or not they decode; two
-    // names that show the same text are not guessed between.
+    // Deletions name the file by its line's bytes, whether or not they
+    // decode; two names that show the same text each delete their own file.
     const QString p = QString::number(QCoreApplication::applicationPid());
     const QString blankName = QStringLiteral("삭제 시험 %1.txt").arg(p), oddName = QStringLiteral("견\uFFFD.%1.txt").arg(p),
                   twinName = QStringLiteral("쌍\uFFFD.%1.txt").arg(p);
@@ -188,14 +191,26 @@ TEST_P(Cp949Peer, DownloadsAndDeletesByTheServersBytes) {
     PeerFile odd(GetParam(), platform::ToCp949(QStringLiteral("견")) + "\xc0" + tail);
     PeerFile twinA(GetParam(), platform::ToCp949(QStringLiteral("쌍")) + "\xc0" + tail),
         twinB(GetParam(), platform::ToCp949(QStringLiteral("쌍")) + "\xc1" + tail);
-    const auto listed = s.list();
-    for (const QString& name : {blankName, oddName, twinName}) ASSERT_TRUE(listed.count(name)) << name.toStdString();
-    EXPECT_TRUE(browser::DeleteRemoteFile(s.conn.get(), kDir + blankName));
-    EXPECT_TRUE(browser::DeleteRemoteFile(s.conn.get(), kDir + oddName));
+    const auto deleteLine = [&s](const browser::ListLine& l) {
+        const browser::LineInUse use(s.conn.get(), kDir, l.name, l.rawName);
+        return browser::DeleteRemoteFile(s.conn.get(), kDir + l.name);
+    };
+    // Without its line, a name the code page cannot spell names nothing.
+    EXPECT_FALSE(browser::DeleteRemoteFile(s.conn.get(), kDir + oddName));
+    EXPECT_TRUE(odd.exists());
+    for (const QString& name : {blankName, oddName}) {
+        const auto lines = s.linesOf(name);
+        ASSERT_EQ(lines.size(), 1u) << name.toStdString();
+        EXPECT_TRUE(deleteLine(lines[0])) << name.toStdString();
+    }
     EXPECT_FALSE(blank.exists());
     EXPECT_FALSE(odd.exists());
-    EXPECT_FALSE(browser::DeleteRemoteFile(s.conn.get(), kDir + twinName));
-    EXPECT_TRUE(twinA.exists() && twinB.exists());
+    auto twins = s.linesOf(twinName);
+    ASSERT_EQ(twins.size(), 2u);
+    EXPECT_TRUE(deleteLine(twins[0]));
+    EXPECT_NE(twinA.exists(), twinB.exists());
+    EXPECT_TRUE(deleteLine(twins[1]));
+    EXPECT_FALSE(twinA.exists() || twinB.exists());
 }
 
 INSTANTIATE_TEST_SUITE_P(DosAndUnix, Cp949Peer, ::testing::ValuesIn(kPeers),
