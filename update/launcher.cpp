@@ -9,6 +9,7 @@
 
 #include "buildconfig.h"
 #include "core/errors.h"
+#include "core/log.h"
 #include "platform/files.h"
 #include "core/msgbox.h"
 #include "platform/process.h"
@@ -41,11 +42,22 @@ QString inFolder(const QString& folder, const QString& name) { return folder + Q
 // The companions count as installed only when both carry the company's
 // signature, for one and the same release.
 bool companionsSigned(const QString& folder) {
-    qint32 checker = -1, replacer = -1;
-    return update::VerifyFile(inFolder(folder, kCheckerName), {kCheckerName}, &checker) == update::Verdict::Accepted &&
-           update::VerifyFile(inFolder(folder, kReplacerName), {kReplacerName}, &replacer) ==
-               update::Verdict::Accepted &&
-           checker == replacer;
+    qint32 checker = -1, replacer = -2;
+    const update::Verdict c = update::VerifyFile(inFolder(folder, kCheckerName), {kCheckerName}, &checker);
+    const update::Verdict r = update::VerifyFile(inFolder(folder, kReplacerName), {kReplacerName}, &replacer);
+    if (c == update::Verdict::Accepted && r == update::Verdict::Accepted && checker == replacer) return true;
+    qCWarning(core::lcUpdate).noquote() << "the companions are no signed release (" << kCheckerName << ":"
+                                        << update::VerdictText(c) << "," << kReplacerName << ":"
+                                        << update::VerdictText(r) << "); both are fetched again";
+    return false;
+}
+
+// Checks a local file before it runs; why it may not is logged.
+bool mayRun(const QString& path, const update::Expectation& expect) {
+    const update::Verdict v = update::VerifyFile(path, expect);
+    if (v != update::Verdict::Accepted)
+        qCWarning(core::lcUpdate).noquote() << "not running" << path << "-" << update::VerdictText(v);
+    return v == update::Verdict::Accepted;
 }
 
 // Removes a file and the signature kept beside it.
@@ -142,7 +154,7 @@ void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QSt
     // A checker that is not the company's counts as one that cannot be started.
     const QString parameters = QString::number(revision) + QLatin1Char(';') + own;
     trapped(procedure, [&] {
-        if (update::VerifyFile(checkerPath, {kCheckerName}) == update::Verdict::Accepted)
+        if (mayRun(checkerPath, {kCheckerName}))
             modWaitProc::RunAndWait(checkerPath, 0, parameters, programFolder, false, false);
     });
 
@@ -153,9 +165,7 @@ void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QSt
     // handed over; anything else is removed and counts as not found.
     bool newBuildSigned = false;
     trapped(procedure, [&] {
-        newBuildSigned = revision < 0x7fffffff &&
-                         update::VerifyFile(inFolder(programFolder, waiting), {own, revision + 1}) ==
-                             update::Verdict::Accepted;
+        newBuildSigned = revision < 0x7fffffff && mayRun(inFolder(programFolder, waiting), {own, revision + 1});
         if (!newBuildSigned) removeWithSignature(inFolder(programFolder, waiting));
     });
     if (!newBuildSigned) return;
@@ -164,7 +174,7 @@ void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QSt
     bool haveReplacer = false;
     trapped(procedure, [&] {
         haveReplacer = !FindNormalFile(programFolder, kReplacerName).isEmpty() &&
-                       update::VerifyFile(replacerPath, {kReplacerName}) == update::Verdict::Accepted;
+                       mayRun(replacerPath, {kReplacerName});
     });
     if (!haveReplacer) {
         platform::MsgBox(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + QStringLiteral("\r\n\r\n") +

@@ -3,13 +3,16 @@
 #include <QFile>
 #include <optional>
 
+#include "core/log.h"
 #include "formats/minisig.h"
 #include "platform/files.h"
 #include "update/webfetch.h"
 
 namespace update {
 
-Verdict DownloadSigned(const QString& url, const QString& localFile, const Expectation& expect) {
+namespace {
+
+Verdict fetchSigned(const QString& url, const QString& localFile, const Expectation& expect, qint32* revision) {
     const QString suffix = QLatin1String(kSignatureSuffix);
     // The signature first: a file that cannot pass is not even fetched.
     const std::optional<QByteArray> sigBytes = FetchSmallResource(url + suffix, formats::kMinisigMaxBytes);
@@ -42,7 +45,20 @@ Verdict DownloadSigned(const QString& url, const QString& localFile, const Expec
         QFile::remove(localFile);
         return Verdict::NotDownloaded;
     }
+    *revision = check.revision();
     return Verdict::Accepted;
+}
+
+}  // namespace
+
+Verdict DownloadSigned(const QString& url, const QString& localFile, const Expectation& expect) {
+    qint32 revision = 0;
+    const Verdict v = fetchSigned(url, localFile, expect, &revision);
+    if (v == Verdict::Accepted)
+        qCInfo(core::lcUpdate).noquote() << "downloaded" << url << "to" << localFile << "- signed for revision" << revision;
+    else
+        qCWarning(core::lcUpdate).noquote() << "refused" << url << "-" << VerdictText(v);
+    return v;
 }
 
 }  // namespace update

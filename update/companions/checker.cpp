@@ -6,9 +6,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
-#include <cstdio>
 
 #include "core/errors.h"
+#include "core/log.h"
 #include "platform/dllsearch.h"
 #include "update/launcher.h"
 #include "formats/vbval.h"
@@ -20,7 +20,7 @@ namespace {
 enum Exit { Ok = 0, BadArgument = 2, NoServerText = 3, BadServerNumber = 4, DownloadFailed = 5, Unexpected = 6 };
 
 int fail(int code, const QString& text) {
-    std::fprintf(stderr, "Quendrel.exe: %s\n", text.toLocal8Bit().constData());
+    qCWarning(core::lcUpdate).noquote() << "Quendrel.exe:" << text;
     return code;
 }
 
@@ -31,6 +31,7 @@ bool plainFileName(const QString& name) {
 
 int run(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    core::InstallLog();
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 2 || !args.at(1).contains(QLatin1Char(';')))
         return fail(BadArgument, QStringLiteral("usage: Quendrel.exe \"<revision>;<program file name>\""));

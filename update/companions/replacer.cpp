@@ -9,10 +9,10 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QThread>
-#include <cstdio>
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/log.h"
 #include "core/msgbox.h"
 #include "platform/dllsearch.h"
 #include "formats/versioninfo.h"
@@ -33,7 +33,7 @@ constexpr int kMoveTries = 20;
 constexpr int kMoveRetryMs = 250;
 
 int fail(int code, const QString& text) {
-    std::fprintf(stderr, "sarvix.exe: %s\n", text.toLocal8Bit().constData());
+    qCWarning(core::lcUpdate).noquote() << "sarvix.exe:" << text;
     return code;
 }
 
@@ -78,6 +78,7 @@ void tellNotInstalled() {
 int main(int argc, char** argv) {
     platform::HardenDllSearch();
     QCoreApplication app(argc, argv);
+    core::InstallLog();
     // No window toolkit here: the system draws the one box this program shows.
     platform::setMsgBoxDisplay({[](const platform::MsgBoxRecord& box) {
                                     platform::ShowNativeMessageBox(box.text, box.title);
@@ -141,5 +142,6 @@ int main(int argc, char** argv) {
     platform::ReplaceFile(newPath + QLatin1String(update::kSignatureSuffix),
                           oldPath + QLatin1String(update::kSignatureSuffix));
 
+    qCInfo(core::lcUpdate).noquote() << "sarvix.exe: installed" << newPath << "as" << oldPath;
     return startOld(oldPath, folder, Ok);
 }
