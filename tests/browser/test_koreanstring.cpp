@@ -129,9 +129,15 @@ TEST(ListLine, FormatterFollowsDaylightSavingChanges) {
     qputenv("TZ", "Europe/Berlin");
     tzset();
     listline::LineFormatter f(QChar(0x00A0));
-    for (const qint64 size : {qint64(0), qint64(1) << 40, std::numeric_limits<qint64>::max(), qint64(-5000)})
+    for (const qint64 size : {qint64(0), qint64(511), qint64(512), qint64(1535), qint64(1536), qint64(1) << 40,
+                              std::numeric_limits<qint64>::max(), qint64(-5000)})
         for (const QDateTime& t : {QDateTime(), at("2024-03-31T01:00:00Z")})
-            EXPECT_EQ(f.Format(QStringLiteral("견적"), t, size), listline::FormatListLine(QStringLiteral("견적"), t, size, QChar(0x00A0)));
+            EXPECT_EQ(f.Format(QStringLiteral("견적"), t, size), listline::FormatListLine(QStringLiteral("견적"), t, size, QChar(0x00A0)))
+                << size;
+    // The kilobyte rounding at its edges, in the formatter itself (half a
+    // kilobyte rounds up).
+    for (const auto& [size, kb] : {std::pair<qint64, const char*>{511, " 0 Kb"}, {512, " 1 Kb"}, {1535, " 1 Kb"}, {1536, " 2 Kb"}})
+        EXPECT_TRUE(f.Format(QStringLiteral("a"), QDateTime(), size).endsWith(QLatin1String(kb))) << size;
     if (hadTz) qputenv("TZ", oldTz); else qunsetenv("TZ");
     tzset();
 }
