@@ -1,8 +1,7 @@
 // Names from the server decide which local file is written. A name that is
 // accepted must be one entry that the system stores as it is, and the text
-// a message shows for a name must hide nothing. The first input byte picks
-// how the rest becomes text (UTF-8 or raw UTF-16, so that any code unit,
-// lone surrogates included, can occur).
+// a message shows for a name must hide nothing. The input is raw UTF-16, so
+// that any code unit, lone surrogates included, can occur.
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -56,16 +55,8 @@ void checkAccepted(const QString& name, NameRules rules) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    const char* rest = reinterpret_cast<const char*>(data) + 1;
-    const auto n = static_cast<qsizetype>(size - 1);
-    QString name;
-    if (data[0] & 1) {
-        name.resize(n / 2);  // copied, since the bytes need not be aligned
-        std::memcpy(name.data(), rest, static_cast<size_t>(n / 2) * 2);
-    } else {
-        name = QString::fromUtf8(rest, n);
-    }
+    QString name(static_cast<qsizetype>(size / 2), Qt::Uninitialized);
+    std::memcpy(name.data(), data, size / 2 * 2);  // copied: the bytes need not be aligned
 
     const bool windows = formats::IsWritableLocalName(name, NameRules::Windows);
     const bool posix = formats::IsWritableLocalName(name, NameRules::Posix);

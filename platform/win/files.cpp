@@ -114,6 +114,12 @@ bool WholeFile::commit(bool /*runnable*/) {
     if (d_->file == INVALID_HANDLE_VALUE) return false;
     bool ok = ::FlushFileBuffers(d_->file) != 0;
     if (!ok) d_->error = ::GetLastError();
+    // Only a volume that keeps named streams can hold the mark; elsewhere the
+    // stream's name would be taken for a file name of its own.
+    DWORD volumeFlags = 0;
+    const bool streams = d_->fromInternet &&
+                         ::GetVolumeInformationByHandleW(d_->file, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr, 0) &&
+                         (volumeFlags & FILE_NAMED_STREAMS);
     if (!::CloseHandle(d_->file) && ok) {
         d_->error = ::GetLastError();
         ok = false;
@@ -121,7 +127,7 @@ bool WholeFile::commit(bool /*runnable*/) {
     d_->file = INVALID_HANDLE_VALUE;
     // The mark goes on before the file takes its name and moves with it: the
     // file never stands under its name unmarked.
-    if (ok && d_->fromInternet) writeZoneMark(d_->temp);
+    if (ok && streams) writeZoneMark(d_->temp);
     // The move renames onto the entry: a symbolic link there is replaced, not
     // followed (ReplaceFileW would open it and write through), and a .lnk
     // shortcut is a plain file to the file system. A folder or a junction in

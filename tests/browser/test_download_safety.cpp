@@ -101,8 +101,10 @@ private:
 bool symlink(const QString& target, const QString& link, bool folder = false) {
 #ifdef _WIN32
     const DWORD flags = (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
-    return ::CreateSymbolicLinkW(QDir::toNativeSeparators(link).toStdWString().c_str(),
-                                 QDir::toNativeSeparators(target).toStdWString().c_str(), flags) != 0;
+    const std::wstring at = QDir::toNativeSeparators(link).toStdWString();
+    // wine 8 answers success and makes nothing.
+    return ::CreateSymbolicLinkW(at.c_str(), QDir::toNativeSeparators(target).toStdWString().c_str(), flags) &&
+           ::GetFileAttributesW(at.c_str()) != INVALID_FILE_ATTRIBUTES;
 #else
     (void)folder;
     return QFile::link(target, link);
@@ -271,16 +273,15 @@ QByteArray systemBytes(const std::wstring& path) {
     return out;
 }
 
-// Whether the file system under `folder` keeps alternate data streams.
+// Whether the volume under `folder` keeps alternate data streams (wine's
+// keep none: it would take "x:Zone.Identifier" for a file of its own).
 bool keepsStreams(const QString& folder) {
-    const std::wstring probe = QDir::toNativeSeparators(folder + QStringLiteral("/probe")).toStdWString();
-    HANDLE h = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-    h = ::CreateFileW((probe + L":s").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const bool kept = h != INVALID_HANDLE_VALUE;
-    if (kept) ::CloseHandle(h);
-    ::DeleteFileW(probe.c_str());
-    return kept;
+    const std::wstring path = QDir::toNativeSeparators(folder).toStdWString();
+    wchar_t root[MAX_PATH];
+    DWORD flags = 0;
+    return ::GetVolumePathNameW(path.c_str(), root, MAX_PATH) &&
+           ::GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_NAMED_STREAMS);
 }
 
 // The file arrives marked as come from the internet; where the file system
