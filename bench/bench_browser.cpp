@@ -1,13 +1,13 @@
 // Figures for the main window's listing and download, each against curl on
 // the same server in the same run, per round and as the median (with the
 // spread: lowest and highest round).
-//   bench_browser list <mlsd port> <list-only port> <rounds>
+//   bench_browser list <mlsd port> <list-only port> <rounds> <port of a one-file folder>
 //   bench_browser download <port> <name> <server-side path> <rounds>
 // The window is the real one (offscreen): the listing is timed from the
 // refresh command until its list holds every line (the refresh first empties
 // it); the download is the double-click command, message boxes answered at
-// once. The list's resident memory is the growth of the process from before
-// the window opened until its first listing is in, per entry.
+// once. The list's resident memory is the growth of the process from a window
+// showing one file until a second window's first listing is in, per entry.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -136,7 +136,7 @@ void settle(int ms) {
     loop.exec();
 }
 
-int list(int mlsdPort, int listPort, int rounds) {
+int list(int mlsdPort, int listPort, int rounds, int idlePort) {
     struct Kind {
         const char* name;
         int port;
@@ -148,6 +148,8 @@ int list(int mlsdPort, int listPort, int rounds) {
                     {"LIST", listPort, {}, nullptr, {}, {}, {}, {}, {}}};
     int count = -1;
     Watchdog dog;
+    // Idle: a window open on a folder of one file, drawn and settled.
+    const auto idleWindow = openWindow(idlePort);
     settle(300);
     const long idle = statusKb("VmRSS");
     double perEntry = 0;
@@ -294,11 +296,12 @@ int main(int argc, char** argv) {
         return platform::MsgAnswer::Ok;
     });
     const QStringList a = app.arguments();
-    if (a.size() >= 5 && a[1] == QLatin1String("list")) return list(a[2].toInt(), a[3].toInt(), a[4].toInt());
+    if (a.size() >= 6 && a[1] == QLatin1String("list"))
+        return list(a[2].toInt(), a[3].toInt(), a[4].toInt(), a[5].toInt());
     if (a.size() >= 6 && a[1] == QLatin1String("download"))
         return download(a[2].toInt(), a[3], a[4], a[5].toInt());
     std::fprintf(stderr,
-                 "usage: bench_browser list <mlsd port> <list-only port> <rounds>\n"
+                 "usage: bench_browser list <mlsd port> <list-only port> <rounds> <port of a one-file folder>\n"
                  "       bench_browser download <port> <name> <server-side path> <rounds>\n");
     return 1;
 }

@@ -260,10 +260,16 @@ void ListingStream::feed(const char* data, qsizetype len) {
     while (data < end) {
         const char* nl = static_cast<const char*>(std::memchr(data, '\n', static_cast<size_t>(end - data)));
         if (!nl) {
-            partial_.append(data, end - data);
+            if (!skipping_) partial_.append(data, end - data);
+            if (partial_.size() > kMaxLine) {
+                partial_.clear();
+                skipping_ = true;
+            }
             return;
         }
-        if (partial_.isEmpty()) {
+        if (skipping_) {
+            skipping_ = false;  // the overlong line ends here
+        } else if (partial_.isEmpty()) {
             line(data, nl - data);
         } else {
             partial_.append(data, nl - data);
@@ -275,13 +281,14 @@ void ListingStream::feed(const char* data, qsizetype len) {
 }
 
 void ListingStream::finish() {
-    if (!partial_.isEmpty()) line(partial_.constData(), partial_.size());
+    if (!partial_.isEmpty() && !skipping_) line(partial_.constData(), partial_.size());
     partial_.clear();
+    skipping_ = false;
 }
 
 void ListingStream::line(const char* data, qsizetype len) {
     if (len > 0 && data[len - 1] == '\r') --len;
-    if (len == 0) return;
+    if (len == 0 || len > kMaxLine) return;
     // A buffer of our own rather than a view of the caller's bytes: what a
     // parser keeps of the line must outlive the piece it came in.
     line_.resize(0);

@@ -42,13 +42,16 @@ std::vector<FtpEntry> ParseListing(const QByteArray& body, bool mlsd, const QDat
 
 // Parses a listing while it arrives: each line as soon as its end is in, the
 // last one (which may lack a line end) at finish(). Hands over the entries
-// ParseListing keeps, in the same order.
+// ParseListing keeps, in the same order. A line longer than kMaxLine is no
+// entry of a folder: it is skipped without being kept, however long it runs.
 class ListingStream {
 public:
     using OnEntry = std::function<void(FtpEntry& entry)>;
     ListingStream(bool mlsd, const QDateTime& nowUtc, NameDecoder decode, OnEntry onEntry);
     void feed(const char* data, qsizetype len);
     void finish();
+
+    static constexpr qsizetype kMaxLine = 64 * 1024;
 
 private:
     void line(const char* data, qsizetype len);
@@ -59,4 +62,5 @@ private:
     OnEntry onEntry_;
     QByteArray partial_;  // a line whose end has not come yet
     QByteArray line_;     // the line at hand; its buffer is reused
+    bool skipping_ = false;  // inside a line past kMaxLine
 };

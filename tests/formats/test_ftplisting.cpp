@@ -177,4 +177,21 @@ TEST(FtpListing, StreamedInAnyPiecesGivesTheWholeListing) {
     }
 }
 
+// A server that never ends its line costs no more than one line's worth.
+TEST(FtpListing, OverlongLinesAreSkippedWithoutBeingKept) {
+    const QByteArray good = "type=file;size=1;modify=20240101000000; ok.txt\r\n";
+    const QByteArray longName = "type=file;size=1;modify=20240101000000; " +
+                                QByteArray(ListingStream::kMaxLine, 'n');
+    for (const qsizetype piece : {qsizetype{1000}, ListingStream::kMaxLine * 3}) {
+        std::vector<QByteArray> got;
+        ListingStream stream(true, QDateTime::currentDateTimeUtc(), DecodeUtf8Name,
+                             [&got](FtpEntry& e) { got.push_back(e.rawName); });
+        const QByteArray body = good + longName + "\r\n" + good + longName;  // the last one never ends
+        for (qsizetype at = 0; at < body.size(); at += piece)
+            stream.feed(body.constData() + at, std::min(piece, body.size() - at));
+        stream.finish();
+        EXPECT_EQ(got, (std::vector<QByteArray>{"ok.txt", "ok.txt"})) << piece;
+    }
+}
+
 }  // namespace
