@@ -92,11 +92,21 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
         }
         localName = remotePath.mid(slash + 1);
     }
-    const bool caseTwin = formats::kHostNameRules == formats::NameRules::Windows &&
-                          formats::HasCaseTwin(localName, listedNames);
-    if (!IsSafeLocalName(localName) || caseTwin) {
-        logFailure(remotePath, caseTwin ? QStringLiteral("another listed name differs only in case")
-                                        : QStringLiteral("the name cannot be a local file name"));
+    // Why the name cannot be written, if it cannot.
+    QString refusal;
+    if (!IsSafeLocalName(localName)) {
+        refusal = QStringLiteral("the name cannot be a local file name");
+    } else if (formats::kHostNameRules == formats::NameRules::Windows && formats::HasCaseTwin(localName, listedNames)) {
+        refusal = QStringLiteral("another listed name differs only in case");
+    } else {
+        // Windows also finds a file by its short name: "REPORT~1.PDF" from
+        // the server would replace the user's "report-final.pdf".
+        const QString stored = platform::FindPlainFile(localFolder, localName);
+        if (!stored.isEmpty() && stored.compare(localName, Qt::CaseInsensitive) != 0)
+            refusal = QStringLiteral("the name is the short name of ") + stored;
+    }
+    if (!refusal.isEmpty()) {
+        logFailure(remotePath, refusal);
         exclamation(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + formats::VisibleName(localName));
         return false;
     }

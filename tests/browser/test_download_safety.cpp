@@ -299,6 +299,28 @@ TEST(DownloadSafety, DownloadsCarryTheirOrigin) {
     const std::wstring file = QDir::toNativeSeparators(place.local + QStringLiteral("/report.zip")).toStdWString();
     EXPECT_EQ(systemBytes(file + L":Zone.Identifier"), QByteArray("[ZoneTransfer]\r\nZoneId=3\r\n"));
 }
+
+// The short name Windows gives a long-named file leads to that file: the
+// server's "REPORT~1.PDF" must not replace the user's "report-final.pdf".
+TEST(DownloadSafety, AShortNameIsNoWayToAnotherFile) {
+    ScriptedMsgBoxes boxes;
+    Place place;
+    const QString longFile = place.local + QStringLiteral("/report-final-version.pdf");
+    writeFile(longFile, "the user's report");
+    wchar_t shortPath[MAX_PATH];
+    const DWORD n = ::GetShortPathNameW(QDir::toNativeSeparators(longFile).toStdWString().c_str(), shortPath, MAX_PATH);
+    const QString shortName = QFileInfo(QString::fromWCharArray(shortPath, n)).fileName();
+    if (n == 0 || n >= MAX_PATH || shortName.compare(QFileInfo(longFile).fileName(), Qt::CaseInsensitive) == 0)
+        GTEST_SKIP() << "this volume gives no short names";
+    ServerFile alias(shortName, "not the report");
+    FrmMain w(at(place.local));
+    w.Show();
+    ASSERT_TRUE(download(w, shortName));
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(kBadName));
+    EXPECT_EQ(boxes.shown()[1].text, kFail);
+    EXPECT_EQ(bytes(longFile), QByteArray("the user's report"));
+}
 #endif
 
 }  // namespace
