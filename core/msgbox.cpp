@@ -1,5 +1,7 @@
 #include "core/msgbox.h"
 
+#include "core/log.h"
+
 namespace platform {
 namespace {
 MsgBoxHandler& handlerSlot() {
@@ -22,9 +24,12 @@ std::function<void()> RememberFocus() {
 
 MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QString& title) {
     const MsgBoxRecord rec{text, title, buttons, icon};
-    // A trace on stderr: what the user was told stays visible in a
-    // terminal or a log after the box is gone.
-    qInfo("message box [%s]: %s", qUtf8Printable(title), qUtf8Printable(text));
+    // A trace on stderr (the debug output on Windows) and in the log: what
+    // the user was told stays visible after the box is gone. A failed
+    // statement's box holds the statement, and the sign-in statement holds
+    // the typed password: the trace never does.
+    qInfo("message box [%s]: %s", qUtf8Printable(core::MaskSecrets(title)),
+          qUtf8Printable(core::MaskSecrets(text)));
     if (handlerSlot()) return handlerSlot()(rec);
     if (displaySlot().show) return displaySlot().show(rec);
     return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;

@@ -13,6 +13,10 @@ namespace {
 MsgAnswer showQtBox(const MsgBoxRecord& rec) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(rec.title);
+    // Texts carry server answers and file names; Qt would render one that
+    // looks like markup as rich text (and fetch an image it names), so every
+    // box shows its text exactly as it stands.
+    box.setTextFormat(Qt::PlainText);
     box.setText(rec.text);
     switch (rec.icon) {
         case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
