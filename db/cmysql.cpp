@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "core/errors.h"
+#include "core/log.h"
 #include "core/msgbox.h"
 #include "formats/profile.h"
 #include "platform/textcodec.h"
@@ -46,6 +48,7 @@ constexpr unsigned kErrServerLost = 2013;      // lost connection during query
 constexpr unsigned kErrConnection = 2002;      // cannot connect (socket or TCP)
 constexpr unsigned kErrHostUnreachable = 2003; // cannot connect to the host
 constexpr unsigned kErrDeadlock = 1213;
+constexpr unsigned kErrCharset = 2019;         // the library's "cannot initialise character set"
 
 const QString kCrLf = QStringLiteral("\r\n");
 
@@ -80,6 +83,27 @@ QString configFile() { return QCoreApplication::applicationDirPath() + QStringLi
 // Null for an empty text, so the library applies its own default.
 const char* orNull(const QByteArray& b) { return b.isEmpty() ? nullptr : b.constData(); }
 
+// The character sets whose texts the program converts (platform/textcodec).
+// On any other, a statement's bytes would not say what the program means, and
+// quotes escaped for one set could end a literal in the other.
+bool knownCharset(const char* name) {
+    const QByteArray n = QByteArray(name).toLower();
+    return n == "utf8mb4" || n == "utf8mb3" || n == "utf8" || n == "latin1" || n == "euckr";
+}
+
+// A memory failure inside `body` reaches the caller like every other failure
+// of the call: as error 7 of `source`. `release` drops what did not fit.
+template <class Body, class Release>
+auto memoryAsError(const char* source, Body&& body, Release&& release) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        release();
+        throw Error(platform::err::OutOfMemory, QString::fromLatin1(source),
+                    platform::ErrorDescription(platform::err::OutOfMemory));
+    }
+}
+
 }  // namespace
 
 struct cMySQL::Impl {
@@ -104,6 +128,15 @@ struct cMySQL::Impl {
         return kHandshakeCharset;
     }
     QByteArray toConn(const QString& text) const { return platform::ToCharset(text, charsetName()); }
+    // The connection's character set, when the program can convert its
+    // texts; raises 2019 of `source` otherwise.
+    const char* checkedCharset(const char* source) const {
+        const char* n = charsetName();
+        if (!knownCharset(n))
+            throw Error(kErrCharset, QString::fromLatin1(source),
+                        QStringLiteral("Can't initialize character set %1").arg(QString::fromLatin1(n)));
+        return n;
+    }
 
     void setResult(MYSQL_RES* r) {
         // Nothing reads a replaced result, so it is released at once.
@@ -164,6 +197,8 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
                        QStringLiteral("인터넷이 연결되어 있다면 방화벽이나 각종 스파이웨어 차단 프로그램이 "
                                       "가동중인지 확인해 주세요.") +
                        kCrLf + QStringLiteral("관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.");
+            qCWarning(core::lcDb, "connect to %s as %s failed: error %u: %s", qUtf8Printable(d->host),
+                      qUtf8Printable(d->user), n, qUtf8Printable(PtrToStr(mysql_error(d->mysql))));
             throw Error(n, QStringLiteral("cMysql::real_connect"),
                         PtrToStr(mysql_error(d->mysql)) + kCrLf + kCrLf + msg);
         }
@@ -241,17 +276,25 @@ QString cMySQL::err_description() { return PtrToStr(mysql_error(d->mysql)); }
 
 QString cMySQL::escape_string(const QString& /*to_*/, const QString& from_, int from_length) {
     const qsizetype n = std::clamp<qsizetype>(from_length, 0, from_.size());
-    const QByteArray from = d->toConn(from_.left(n));
+    return real_escape_string(from_.left(n));
+}
+
+QString cMySQL::real_escape_string(const QString& text) {
+    const char* cs = d->checkedCharset("cMysql::real_escape_string");
+    const QByteArray from = platform::ToCharset(text, cs);
     std::vector<char> to(static_cast<std::size_t>(from.size()) * 2 + 1);
     // Escaping must know the connection's character set, so that no byte of
-    // a double-byte character is taken for a quote or a backslash; before a
-    // connection exists only the plain form is available.
+    // a double-byte character is taken for a quote or a backslash, and the
+    // server's quoting mode (without backslash escapes, quotes are doubled);
+    // before a connection exists only the plain form is available.
     const unsigned long len =
         d->connected ? mysql_real_escape_string(d->mysql, to.data(), from.constData(),
                                                 static_cast<unsigned long>(from.size()))
                      : mysql_escape_string(to.data(), from.constData(), static_cast<unsigned long>(from.size()));
-    if (len == static_cast<unsigned long>(-1)) return QString();
-    return platform::FromCharset(to.data(), static_cast<qsizetype>(len), d->charsetName());
+    if (len == static_cast<unsigned long>(-1))
+        throw Error(platform::err::InvalidProcedureCall, QStringLiteral("cMysql::real_escape_string"),
+                    platform::ErrorDescription(platform::err::InvalidProcedureCall));
+    return platform::FromCharset(to.data(), static_cast<qsizetype>(len), cs);
 }
 
 void cMySQL::free_result() {
@@ -294,36 +337,42 @@ void cMySQL::Kill(int PID) {
     mysql_kill(d->mysql, static_cast<unsigned long>(static_cast<std::uint32_t>(PID)));
 }
 
+RecordsetPtr cMySQL::listing(const char* source, const std::function<MYSQL_RES*()>& call) {
+    return memoryAsError(
+        source,
+        [&]() -> RecordsetPtr {
+            MYSQL_RES* r = call();
+            if (!r) return {};
+            d->setResult(r);
+            return MakeRecordset();
+        },
+        [&] { d->dropResult(); });
+}
+
 RecordsetPtr cMySQL::list_dbs(const QString& wild) {
-    const QByteArray w = d->toConn(wild);
-    MYSQL_RES* r = mysql_list_dbs(d->mysql, orNull(w));
-    if (!r) return {};
-    d->setResult(r);
-    return MakeRecordset();
+    return listing("cMysql::list_dbs", [&] {
+        const QByteArray w = d->toConn(wild);
+        return mysql_list_dbs(d->mysql, orNull(w));
+    });
 }
 
 RecordsetPtr cMySQL::list_fields(const QString& table, const QString& wild) {
-    const QByteArray t = d->toConn(table);
-    const QByteArray w = d->toConn(wild);
-    MYSQL_RES* r = mysql_list_fields(d->mysql, t.constData(), orNull(w));
-    if (!r) return {};
-    d->setResult(r);
-    return MakeRecordset();
+    return listing("cMysql::list_fields", [&] {
+        const QByteArray t = d->toConn(table);
+        const QByteArray w = d->toConn(wild);
+        return mysql_list_fields(d->mysql, t.constData(), orNull(w));
+    });
 }
 
 RecordsetPtr cMySQL::list_processes() {
-    MYSQL_RES* r = mysql_list_processes(d->mysql);
-    if (!r) return {};
-    d->setResult(r);
-    return MakeRecordset();
+    return listing("cMysql::list_processes", [&] { return mysql_list_processes(d->mysql); });
 }
 
 RecordsetPtr cMySQL::list_tables(const QString& wild) {
-    const QByteArray w = d->toConn(wild);
-    MYSQL_RES* r = mysql_list_tables(d->mysql, orNull(w));
-    if (!r) return {};
-    d->setResult(r);
-    return MakeRecordset();
+    return listing("cMysql::list_tables", [&] {
+        const QByteArray w = d->toConn(wild);
+        return mysql_list_tables(d->mysql, orNull(w));
+    });
 }
 
 int cMySQL::num_fields() { return d->result ? static_cast<int>(mysql_num_fields(d->result)) : 0; }
@@ -346,7 +395,7 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
             // The whole converted statement is sent with its length: a NUL
             // inside the text must not cut it short (a cut-off DELETE would
             // lose its WHERE clause).
-            const QByteArray bytes = d->toConn(SQL);
+            const QByteArray bytes = platform::ToCharset(SQL, d->checkedCharset("cMysql::query"));
             if (mysql_real_query(d->mysql, bytes.constData(), static_cast<unsigned long>(bytes.size())) != 0)
                 RaiseFromConnection("cMysql::query");
             MYSQL_RES* r = mysql_store_result(d->mysql);
@@ -393,16 +442,25 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
                 return true;
             };
             if ((n == kErrServerLost || n == kErrServerGone) && !reconnected) {
+                qCInfo(core::lcDb, "connection lost (error %ld): reconnecting once", n);
                 if (!reopen()) return {};
                 reconnected = true;
                 continue;
             }
             if (d->user == kDeadlockRetryUser && n == kErrDeadlock && deadlockRetries < kMaxDeadlockRetries) {
+                qCInfo(core::lcDb, "deadlock (error %ld): retry %d after a reconnect", n, deadlockRetries + 1);
                 std::this_thread::sleep_for(kDeadlockWait);
                 if (!reopen()) return {};
                 ++deadlockRetries;
                 continue;
             }
+            // The error only: the statement may hold a typed password.
+            if (Silent)
+                qCInfo(core::lcDb, "statement failed (not shown): error %ld: %s", n,
+                       qUtf8Printable(core::MaskSecrets(e.description())));
+            else
+                qCWarning(core::lcDb, "statement failed: error %ld: %s", n,
+                          qUtf8Printable(core::MaskSecrets(e.description())));
             if (!Silent)
                 platform::MsgBox(platform::ErrorText(n, e.description(), QStringLiteral("query"),
                                                      QStringLiteral("cMySQL")) +
@@ -420,21 +478,26 @@ RecordsetPtr cMySQL::real_query(const QString& query, int Length) {
         ~Busy() { flag = false; }
     } busy(d->busy);
 
-    const QByteArray bytes = d->toConn(query);
-    // Sending more bytes than the statement has would read past its end.
-    if (Length < 0 || Length > bytes.size())
-        throw badArgument(QStringLiteral("cMysql::real_query"),
-                          QStringLiteral("Length %1 for a statement of %2 bytes").arg(Length).arg(bytes.size()));
-    if (mysql_real_query(d->mysql, bytes.constData(), static_cast<unsigned long>(Length)) != 0)
-        RaiseFromConnection("cMysql::real_query");
-    MYSQL_RES* r = mysql_store_result(d->mysql);
-    if (!r) {
-        if (mysql_field_count(d->mysql) != 0 && mysql_errno(d->mysql) != 0)
-            RaiseFromConnection("cMysql::real_query");
-        return {};
-    }
-    d->setResult(r);
-    return MakeRecordset();
+    return memoryAsError(
+        "cMysql::real_query",
+        [&]() -> RecordsetPtr {
+            const QByteArray bytes = platform::ToCharset(query, d->checkedCharset("cMysql::real_query"));
+            // Sending more bytes than the statement has would read past its end.
+            if (Length < 0 || Length > bytes.size())
+                throw badArgument(QStringLiteral("cMysql::real_query"),
+                                  QStringLiteral("Length %1 for a statement of %2 bytes").arg(Length).arg(bytes.size()));
+            if (mysql_real_query(d->mysql, bytes.constData(), static_cast<unsigned long>(Length)) != 0)
+                RaiseFromConnection("cMysql::real_query");
+            MYSQL_RES* r = mysql_store_result(d->mysql);
+            if (!r) {
+                if (mysql_field_count(d->mysql) != 0 && mysql_errno(d->mysql) != 0)
+                    RaiseFromConnection("cMysql::real_query");
+                return {};
+            }
+            d->setResult(r);
+            return MakeRecordset();
+        },
+        [&] { d->dropResult(); });
 }
 
 void cMySQL::Refresh(int refresh_options) {

@@ -6,9 +6,12 @@
 // real_connect and query report and absorb their failures; the information
 // and administrative calls raise to the caller.
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "db/recordset.h"
+
+struct st_mysql_res;  // the client library's result set
 
 class cMySQL {
 public:
@@ -45,9 +48,8 @@ public:
     int err_no();
     QString err_description();
     // Returns `from_` (its first from_length characters, from_length being
-    // clamped to 0..from_.size()) escaped for use inside a quoted SQL
-    // literal, in the connection's character set. `to_` is not used: the
-    // result is the return value.
+    // clamped to 0..from_.size()) as real_escape_string does. `to_` is not
+    // used: the result is the return value.
     QString escape_string(const QString& to_, const QString& from_, int from_length);
     // Releases the current result, only when DoMemFree(true) was set.
     void free_result();
@@ -63,7 +65,9 @@ public:
     int insert_id();
     void Kill(int PID);
     // Listings become the current result and come back as recordsets; no
-    // object when the library answers none.
+    // object when the library answers none. A memory failure while copying
+    // raises 7 "Out of memory" with source "cMysql::list_..." and drops the
+    // result.
     RecordsetPtr list_dbs(const QString& wild);
     RecordsetPtr list_fields(const QString& table, const QString& wild);
     RecordsetPtr list_processes();
@@ -76,11 +80,21 @@ public:
 
     // Runs one statement. A lost connection is reopened once and the
     // statement run again; deadlocks of one particular user are retried.
-    // Other failures show a message box unless Silent. Never raises.
+    // Other failures show a message box unless Silent, and are logged (the
+    // error, never the statement). Never raises. A connection whose
+    // character set the program cannot convert runs nothing: error 2019.
     RecordsetPtr query(const QString& SQL, bool Silent = false);
     // Sends the first Length bytes of the statement (in the connection's
-    // character set) without recovery; raises "cMysql::real_query".
+    // character set) without recovery; raises "cMysql::real_query", also
+    // for a memory failure (7 "Out of memory").
     RecordsetPtr real_query(const QString& query, int Length);
+
+    // `text` escaped by the client library for the connection's character
+    // set (and its server's quoting mode), to stand between single quotes in
+    // a statement on this connection. Before a connection exists, for the
+    // character set it starts in. Raises "cMysql::real_escape_string" when
+    // the connection's character set is none the program can convert.
+    QString real_escape_string(const QString& text);
 
     void Refresh(int refresh_options);  // raises "cMysql::refresh"
     // Stores `db` as the connection's database before asking the server,
@@ -112,6 +126,8 @@ private:
     int ExecuteSQL(const QString& SQL);
     void CloseRecordset(RecordsetPtr& rs);
     RecordsetPtr MakeRecordset();
+    // A listing call's result made the current result and copied.
+    RecordsetPtr listing(const char* source, const std::function<st_mysql_res*()>& call);
     QString PtrToStr(const char* p) const;
     static int LowLong(unsigned long long count);
     // Raises the connection's current error number and text.

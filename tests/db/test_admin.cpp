@@ -1,12 +1,33 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
+#include <optional>
 #include <thread>
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
 
 #include "db/cmysql.h"
 #include "dbtest.h"
 #include "core/errors.h"
+#include "formats/safesql.h"
 #include "testsupport.h"
+
+// The client library's field descriptions, read by every copy of a result
+// into a recordset, made to run out of memory on demand. Where the library
+// is linked statically (Windows) it cannot be interposed.
+bool g_fieldsFail = false;
+#ifndef _WIN32
+constexpr bool kCanFailCopy = true;
+extern "C" void* mysql_fetch_fields(void* res) {
+    static const auto real = reinterpret_cast<void* (*)(void*)>(dlsym(RTLD_NEXT, "mysql_fetch_fields"));
+    if (g_fieldsFail) throw std::bad_alloc();
+    return real(res);
+}
+#else
+constexpr bool kCanFailCopy = false;
+#endif
 
 using namespace dbtest;
 using testsupport::Env;
@@ -187,4 +208,75 @@ TEST(Admin, PingSkippedWhileRealQueryRuns) {
     EXPECT_GT(pings(), idle);
     RootSql(QStringLiteral("KILL %1").arg(id));
     EXPECT_EQ(raised([&] { c.ping(); }).second, "cMysql::ping");
+}
+
+// A memory failure while a listing or real_query copies its rows reaches the
+// caller as error 7 of that call; the connection goes on.
+TEST(Admin, MemoryFailureWhileCopyingIsRaised) {
+    if (!kCanFailCopy) GTEST_SKIP() << "the client library is linked statically";
+    testsupport::ScriptedMsgBoxes boxes;
+    cMySQL c;
+    ASSERT_TRUE(Connect(c, Env::dbPort(), kUser, kPassword, QString(), true));
+    const std::pair<QString, std::function<void()>> calls[] = {
+        {QStringLiteral("cMysql::real_query"), [&] { c.real_query(QStringLiteral("SELECT 1"), 8); }},
+        {QStringLiteral("cMysql::list_dbs"), [&] { c.list_dbs(QString()); }},
+        {QStringLiteral("cMysql::list_fields"), [&] { c.list_fields(QStringLiteral("config"), QString()); }},
+        {QStringLiteral("cMysql::list_processes"), [&] { c.list_processes(); }},
+        {QStringLiteral("cMysql::list_tables"), [&] { c.list_tables(QString()); }},
+    };
+    for (const auto& [source, call] : calls) {
+        g_fieldsFail = true;
+        std::optional<platform::Error> error;
+        try {
+            call();
+        } catch (const platform::Error& e) {
+            error = e;
+        }
+        g_fieldsFail = false;
+        ASSERT_TRUE(error) << source.toStdString();
+        EXPECT_EQ(error->number(), 7);
+        EXPECT_EQ(error->source(), source);
+        EXPECT_EQ(error->description(), "Out of memory");
+        EXPECT_EQ(c.num_fields(), 0) << source.toStdString();  // the result that did not fit is gone
+        ASSERT_TRUE(c.list_tables(QString())) << source.toStdString();
+    }
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+// Text escaped by the connection reads back as it was typed in every
+// character set the program converts; ordinary text comes out byte for byte
+// as the fixed doubling rule gives it. Any other set is refused.
+TEST(Admin, EscapingFollowsTheConnectionsCharacterSet) {
+    testsupport::ScriptedMsgBoxes boxes;
+    const std::pair<QString, QString> sets[] = {
+        {QStringLiteral("utf8mb4"), QStringLiteral("평범한 암호 abc-123 😀")},
+        {QStringLiteral("latin1"), QStringLiteral("café Ünïcödé ß")},
+        {QStringLiteral("euckr"), QStringLiteral("한글암호 abc")},
+    };
+    for (const auto& [set, plain] : sets) {
+        cMySQL c;
+        ASSERT_TRUE(Connect(c, Env::dbPort()));
+        c.query(QStringLiteral("SET NAMES ") + set);
+        EXPECT_EQ(c.real_escape_string(plain), formats::QuoteSqlText(plain)) << set.toStdString();
+        const QString nasty = plain + QStringLiteral("' \\ \" \n\r\x1a x\\'");
+        for (const char* mode : {"", "NO_BACKSLASH_ESCAPES"}) {
+            c.query(QStringLiteral("SET SESSION sql_mode = '%1'").arg(QLatin1String(mode)));
+            RecordsetPtr rs = c.query(QStringLiteral("SELECT '%1' AS v").arg(c.real_escape_string(nasty)));
+            ASSERT_TRUE(rs) << set.toStdString() << mode;
+            EXPECT_EQ(rs->Fields(0).Value(), nasty) << set.toStdString() << mode;
+        }
+    }
+    EXPECT_TRUE(boxes.shown().empty());
+
+    cMySQL c;
+    ASSERT_TRUE(Connect(c, Env::dbPort()));
+    c.query(QStringLiteral("SET NAMES gbk"));
+    EXPECT_EQ(raised([&] { c.real_escape_string(QStringLiteral("x")); }),
+              std::make_pair(2019L, QStringLiteral("cMysql::real_escape_string")));
+    EXPECT_EQ(raised([&] { c.real_query(QStringLiteral("SELECT 1"), 8); }),
+              std::make_pair(2019L, QStringLiteral("cMysql::real_query")));
+    EXPECT_FALSE(c.query(QStringLiteral("SELECT 1")));
+    EXPECT_EQ(boxes.texts(), std::vector<QString>{QStringLiteral(
+                                 "Error 2019 (Can't initialize character set gbk) in procedure query of Module "
+                                 "cMySQL\r\n\r\nSELECT 1")});
 }

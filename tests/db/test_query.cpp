@@ -9,6 +9,7 @@
 #endif
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "db/cmysql.h"
@@ -283,11 +284,21 @@ TEST(Query, MemoryFailureWhileCopyingIsReported) {
     tight.rlim_cur = size + (rlim_t(100) << 20);
     ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
     const RecordsetPtr rs = c.query(sql);
+    // real_query raises what query reports.
+    std::optional<platform::Error> raised;
+    try {
+        c.real_query(sql, static_cast<int>(sql.size()));
+    } catch (const platform::Error& e) {
+        raised = e;
+    }
     setrlimit(RLIMIT_AS, &before);
 
     EXPECT_FALSE(rs);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("Error 7 (Out of memory") + kSuffix + sql);
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(raised->number(), 7);
+    EXPECT_EQ(raised->source(), "cMysql::real_query");
     EXPECT_TRUE(c.query(QStringLiteral("SELECT 1")));  // the connection goes on
 }
 #endif
