@@ -4,6 +4,7 @@
 
 #include "db/cmysql.h"
 #include "core/errors.h"
+#include "core/log.h"
 #include "core/msgbox.h"
 #include "core/session.h"
 #include "platform/singleinstance.h"
@@ -28,8 +29,12 @@ bool CheckStartupDB(const ConnectionSettings& settings) {
             if (conn->affected_rows() > 0 && rs) v = rs->Fields(QStringLiteral("svalue")).Value();
             CloseRecordset(rs);
         }
-    } catch (const platform::Error&) {
-        // Every cause ends in the same message below.
+    } catch (const std::exception&) {
+        // Every cause ends in the same message below, a memory failure too;
+        // only the log tells them apart.
+        const platform::Error e = platform::CurrentError();
+        qCWarning(core::lcApp, "start-up check: error %ld (%s) from %s", e.number(), qUtf8Printable(e.description()),
+                  qUtf8Printable(e.source().isEmpty() ? QStringLiteral("CheckStartupDB") : e.source()));
     }
     if (conn) {
         conn->free_result();

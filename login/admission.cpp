@@ -1,9 +1,11 @@
 #include "login/admission.h"
 
+#include <QRegularExpression>
 #include <memory>
 
 #include "db/cmysql.h"
 #include "core/errors.h"
+#include "core/log.h"
 #include "core/msgbox.h"
 #include "core/terminate.h"
 
@@ -11,7 +13,13 @@ namespace modOrvelDBConsts {
 
 namespace {
 const QString kModule = QStringLiteral("modOrvelDBConsts");
+
+// An adapter address as the allow-list stores it: twelve hexadecimal digits.
+bool isAdapterAddress(const QString& mac) {
+    static const QRegularExpression form(QStringLiteral("^[0-9A-Fa-f]{12}$"));
+    return form.match(mac).hasMatch();
 }
+}  // namespace
 
 QString GetMyMacAddress(const platform::AdapterSource& adapters) {
     QString result;
@@ -40,14 +48,19 @@ QString GetAllowMyPC(const Endpoints& from) {
         const QString mac = GetMyMacAddress(from.adapters);
         conn = std::make_unique<cMySQL>();
         if (modMain::ConnectInhouse(*conn, from.db)) {
-            // The address comes from the adapter, never from the user, and
-            // holds only hex digits; it goes in as it is.
-            const QString sql = QStringLiteral("SELECT user_id FROM user_mac") +
-                                QStringLiteral(" WHERE mac_addr = '") + mac + QStringLiteral("'") +
-                                QStringLiteral(" AND block = 0");
-            RecordsetPtr rs = conn->query(sql, false);
-            if (conn->affected_rows() > 0 && rs) result = rs->Fields(QStringLiteral("user_id")).Value();
-            CloseRecordset(rs);
+            if (!isAdapterAddress(mac)) {
+                // What the system reports is outside text too: anything but
+                // an address finds no entry, and never reaches a statement.
+                qCWarning(core::lcLogin, "adapter address of unexpected form (%lld characters): not admitted",
+                          static_cast<long long>(mac.size()));
+            } else {
+                const QString sql = QStringLiteral("SELECT user_id FROM user_mac") +
+                                    QStringLiteral(" WHERE mac_addr = '") + mac + QStringLiteral("'") +
+                                    QStringLiteral(" AND block = 0");
+                RecordsetPtr rs = conn->query(sql, false);
+                if (conn->affected_rows() > 0 && rs) result = rs->Fields(QStringLiteral("user_id")).Value();
+                CloseRecordset(rs);
+            }
         }
         conn->free_result();
         conn.reset();
@@ -58,6 +71,7 @@ QString GetAllowMyPC(const Endpoints& from) {
 QString AdmitWorkstation(const Endpoints& from) {
     const QString uid = GetAllowMyPC(from);
     if (uid.isEmpty()) {
+        qCWarning(core::lcLogin, "workstation not admitted (no unblocked entry for its adapter address)");
         platform::MsgBox(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") +
                              QStringLiteral("\r\n") + QStringLiteral("MAC: ") + GetMyMacAddress(from.adapters),
                          platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());

@@ -9,8 +9,9 @@
 #include "db/cmysql.h"
 #include "db/inhouse.h"
 #include "core/errors.h"
-#include "formats/safesql.h"
+#include "core/log.h"
 #include "core/msgbox.h"
+#include "formats/safesql.h"
 #include "gui/sendkeys.h"
 #include "platform/settingsstore.h"
 #include "ui_frmlogin.h"
@@ -50,8 +51,8 @@ frmLogin::~frmLogin() {
 void frmLogin::Form_Load() {
     LoginSucceeded = false;
     const QString app = SettingsApp(), sec = SettingsSection();
-    if (platform::HasSetting(app, sec, kPasswd))
-        ui->txtPassword->setText(platform::GetSetting(app, sec, kPasswd));
+    if (platform::HasSecretSetting(app, sec, kPasswd))
+        ui->txtPassword->setText(platform::GetSecretSetting(app, sec, kPasswd));
     // Anything but an integer falls back to unticked.
     bool ok = false;
     const int state = platform::GetSetting(app, sec, kIsSave, QStringLiteral("0")).trimmed().toInt(&ok);
@@ -98,7 +99,14 @@ void frmLogin::Form_Activate() {
     if (!ui->txtUserName->text().isEmpty() && !ui->txtPassword->text().isEmpty()) cmdOK_Click();
 }
 
-QString frmLogin::SafeSQL(const QString& text) { return formats::QuoteSqlText(text); }
+QString frmLogin::SafeSQL(const QString& text) const {
+    // The connection's own escaping follows the character set the server
+    // left the connection in; the fixed doubling of quotes and backslashes
+    // stands in only where there is no connection.
+    if (!m_db) return formats::QuoteSqlText(text);
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    return m_db->real_escape_string(nul >= 0 ? text.left(nul) : text);
+}
 
 int frmLogin::RunQuery(RecordsetPtr& rs, const QString& sql) {
     rs = m_db->query(sql, false);
@@ -115,6 +123,9 @@ void frmLogin::cmdOK_Click() {
                             QStringLiteral("')") + QStringLiteral(" and hidden=0");
         const int n = RunQuery(rs, sql);
         if (n <= 0 || !rs) {
+            qCWarning(core::lcLogin, "sign-in of user %s refused: %s", qUtf8Printable(ui->txtUserName->text()),
+                      n < 0 ? "the statement failed (its error is logged above)"
+                            : "wrong password, or no such user that may sign in");
             platform::MsgBox(QStringLiteral("암호가 잘못되었습니다."), platform::MsgButtons::Ok,
                              platform::MsgIcon::None, QStringLiteral("로그인"));
             ui->txtPassword->setFocus(Qt::OtherFocusReason);
@@ -155,7 +166,7 @@ void frmLogin::chkpwdSave_Click() {
     const QString app = SettingsApp(), sec = SettingsSection();
     const bool ticked = ui->chkpwdSave->isChecked();
     platform::SaveSetting(app, sec, kIsSave, ticked ? QStringLiteral("1") : QStringLiteral("0"));
-    platform::SaveSetting(app, sec, kPasswd, ticked ? ui->txtPassword->text() : QString());
+    platform::SaveSecretSetting(app, sec, kPasswd, ticked ? ui->txtPassword->text() : QString());
 }
 
 void frmLogin::txtPassword_Change() { m_bPwdChanged = true; }
@@ -163,7 +174,7 @@ void frmLogin::txtPassword_GotFocus() { m_bPwdChanged = false; }
 
 void frmLogin::txtPassword_LostFocus() {
     if (ui->chkpwdSave->isChecked() && m_bPwdChanged)
-        platform::SaveSetting(SettingsApp(), SettingsSection(), kPasswd, ui->txtPassword->text());
+        platform::SaveSecretSetting(SettingsApp(), SettingsSection(), kPasswd, ui->txtPassword->text());
 }
 
 void frmLogin::focusMoved(QWidget* now) {

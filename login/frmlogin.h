@@ -29,16 +29,14 @@ public:
     // destroyed, whichever comes first.
     void Form_Unload();
 
-    // Where the remembered password lives.
+    // Where the remembered password lives (kept protected: the secret
+    // settings of platform/settingsstore.h).
     static QString SettingsApp() { return QStringLiteral("Orvel 업무관리"); }
     static QString SettingsSection() { return QStringLiteral("Config"); }
 
     // The form's own connection (null before the first activation and after
     // the unload).
     cMySQL* connection() const { return m_db.get(); }
-
-    // Made safe for use between single quotes in a MySQL statement.
-    static QString SafeSQL(const QString& text);
 
 protected:
     bool event(QEvent* e) override;
@@ -57,6 +55,10 @@ private:
     void txtPassword_LostFocus();
     void focusMoved(QWidget* now);
     int RunQuery(RecordsetPtr& rs, const QString& sql);
+    // Typed text made safe for use between single quotes in a statement on
+    // the form's connection: up to its first NUL, escaped by the connection
+    // itself for its character set.
+    QString SafeSQL(const QString& text) const;
 
     std::unique_ptr<Ui::frmLogin> ui;
     modOrvelDBConsts::Endpoints m_endpoints;

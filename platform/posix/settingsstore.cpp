@@ -54,4 +54,30 @@ void SaveSetting(const QString& appName, const QString& section, const QString& 
     ::chmod(QFile::encodeName(path).constData(), 0600);
 }
 
+QString GetSecretSetting(const QString& appName, const QString& section, const QString& key,
+                         const QString& defaultValue) {
+    // A file an earlier build or another tool left readable to others is
+    // made owner-only before its password is used.
+    const QByteArray p = QFile::encodeName(SettingsFilePath(appName));
+    struct stat st {};
+    if (::stat(p.constData(), &st) == 0 && st.st_uid == ::getuid() && (st.st_mode & 077) != 0)
+        ::chmod(p.constData(), 0600);
+    return GetSetting(appName, section, key, defaultValue);
+}
+
+void SaveSecretSetting(const QString& appName, const QString& section, const QString& key,
+                       const QString& value) {
+    SaveSetting(appName, section, key, value);
+}
+
+bool HasSecretSetting(const QString& appName, const QString& section, const QString& key) {
+    return HasSetting(appName, section, key);
+}
+
+std::optional<QByteArray> ProtectSecret(const QString& text, const QString& /*purpose*/) { return text.toUtf8(); }
+
+std::optional<QString> UnprotectSecret(const QByteArray& blob, const QString& /*purpose*/) {
+    return QString::fromUtf8(blob);
+}
+
 }  // namespace platform

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cstdlib>
+#include <new>
 
 #include "app/modmain.h"
 #include "db/inhouse.h"
@@ -20,6 +22,19 @@
 using namespace testsupport;
 using platform::ExitCode;
 using platform::MsgIcon;
+
+// The next operator new fails once, as when memory runs out.
+bool g_failNextNew = false;
+void* operator new(std::size_t n) {
+    if (g_failNextNew) {
+        g_failNextNew = false;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -43,8 +58,8 @@ protected:
         };
         RootSql(QStringLiteral("DELETE FROM user_mac WHERE mac_addr='02AA00000001'"));
         RootSql(QStringLiteral("INSERT INTO user_mac VALUES ('02AA00000001', 'demo', 0)"));
-        platform::SaveSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(),
-                              QStringLiteral("passwd"), QString());
+        platform::SaveSecretSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(),
+                                    QStringLiteral("passwd"), QString());
         platform::SaveSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(),
                               QStringLiteral("issave_passwd"), QStringLiteral("0"));
     }
@@ -83,6 +98,17 @@ TEST_F(Startup, OnlyTheExactTextOneSwitchesOn) {
             EXPECT_EQ(boxes.shown()[0].buttons, platform::MsgButtons::Ok);
         }
     }
+}
+
+// Memory running out during the check ends like any other cause: the one
+// message, and the check fails (the program then ends with its exit code).
+TEST_F(Startup, MemoryFailureEndsLikeAnyOtherCause) {
+    setSwitchRows({QStringLiteral("1")});
+    ScriptedMsgBoxes boxes;
+    g_failNextNew = true;  // the check's connection object
+    EXPECT_FALSE(modMain::CheckStartupDB(endpoints.db));
+    g_failNextNew = false;
+    EXPECT_EQ(boxes.texts(), std::vector<QString>{kNotFound});
 }
 
 TEST_F(Startup, UnreachableServerShowsBothMessagesAndEndsBeforeTheLogin) {

@@ -8,9 +8,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
+#include <mutex>
 #ifndef _WIN32
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#else
+#include <windows.h>
+#include <wincrypt.h>
 #endif
 
 #include "db/cmysql.h"
@@ -84,11 +93,17 @@ modOrvelDBConsts::Endpoints endpoints(const QString& dbHost = QString()) {
     return e;
 }
 
+// The password is a secret setting; the switch a plain one.
+const QString kPasswdKey = QStringLiteral("passwd");
 QString setting(const QString& key) {
-    return platform::GetSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(), key);
+    return key == kPasswdKey ? platform::GetSecretSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(), key)
+                             : platform::GetSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(), key);
 }
 void store(const QString& key, const QString& value) {
-    platform::SaveSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(), key, value);
+    if (key == kPasswdKey)
+        platform::SaveSecretSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(), key, value);
+    else
+        platform::SaveSetting(frmLogin::SettingsApp(), frmLogin::SettingsSection(), key, value);
 }
 
 class Login : public ::testing::Test {
@@ -106,6 +121,7 @@ protected:
                                "('t_lee', SHA1('x'), 0, '이영희')"));
     }
     static void TearDownTestSuite() {
+        store(kPasswdKey, QString());
         RootSql(QStringLiteral("DELETE FROM user_mac WHERE mac_addr LIKE '02BB%'"));
         RootSql(QStringLiteral("DELETE FROM user WHERE id LIKE 't\\_%'"));
     }
@@ -148,6 +164,12 @@ TEST_F(Login, AdmissionByAddress) {
          QStringLiteral("000000000000")},
         {{adapter(QStringLiteral("02:bb:00:00:00:9a"))}, {}, QStringLiteral("02bb0000009a")},
         {{}, {}, QString()},  // no adapter at all
+        // Only twelve hex digits reach the statement; anything else is no
+        // registered address, however it would read as SQL.
+        {{adapter(QStringLiteral("02BB00000001' OR '1'='1"))}, {}, QStringLiteral("02BB00000001' OR '1'='1")},
+        {{adapter(QStringLiteral("02:BB:00:00:00:0G"))}, {}, QStringLiteral("02BB0000000G")},
+        {{adapter(QStringLiteral("02:BB:00:00:00:01:00"))}, {}, QStringLiteral("02BB0000000100")},
+        {{adapter(QStringLiteral("02:BB:00:00:00:1"))}, {}, QStringLiteral("02BB0000001")},
     };
     for (const auto& c : cases) {
         useAdapters(c.adapters);
@@ -430,6 +452,204 @@ TEST_F(Login, LayoutAndControls) {
     }
     EXPECT_EQ(order, QStringList({QStringLiteral("txtPassword"), QStringLiteral("cmdOK"), QStringLiteral("chkpwdSave"),
                                   QStringLiteral("cmdCancel"), QStringLiteral("txtUserName")}));
+}
+
+// Everything the program traces while it lives: Qt's messages (which go to
+// stderr, or to the debug output on Windows) and, on Linux, the bytes written
+// to stderr itself.
+class TraceCapture {
+public:
+    TraceCapture() {
+        self() = this;
+        previous_ = qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
+            {
+                std::lock_guard lock(self()->mutex_);
+                self()->messages_ += m + QLatin1Char('\n');
+            }
+            self()->previous_(t, c, m);
+        });
+#ifndef _WIN32
+        std::fflush(stderr);
+        savedErr_ = ::dup(2);
+        char name[] = "/tmp/orvel-trace-XXXXXX";
+        file_ = ::mkstemp(name);
+        ::unlink(name);
+        ::dup2(file_, 2);
+#endif
+    }
+    ~TraceCapture() { stop(); }
+    // All of it, once the capture has ended.
+    QString stop() {
+        if (!stopped_) {
+            stopped_ = true;
+            qInstallMessageHandler(previous_);
+#ifndef _WIN32
+            std::fflush(stderr);
+            ::dup2(savedErr_, 2);
+            ::close(savedErr_);
+            QByteArray bytes;
+            char buf[4096];
+            ::lseek(file_, 0, SEEK_SET);
+            for (ssize_t n; (n = ::read(file_, buf, sizeof buf)) > 0;) bytes.append(buf, n);
+            ::close(file_);
+            messages_ += QString::fromUtf8(bytes);
+#endif
+        }
+        return messages_;
+    }
+
+private:
+    static TraceCapture*& self() {
+        static TraceCapture* s = nullptr;
+        return s;
+    }
+    QtMessageHandler previous_ = nullptr;
+    std::mutex mutex_;
+    QString messages_;
+    bool stopped_ = false;
+#ifndef _WIN32
+    int savedErr_ = -1;
+    int file_ = -1;
+#endif
+};
+
+// A sign-in whose statement fails shows the statement in its box, as the
+// program always did; no trace of the program holds the typed password.
+TEST_F(Login, FailedSignInLeavesNoPasswordInAnyTrace) {
+    useAdapters({adapter(QStringLiteral("02:BB:00:00:00:04"))});
+    const QString typed = QStringLiteral("Zq7-trace'pw\\x");
+    ScriptedMsgBoxes boxes;
+    frmLogin f(nullptr, endpoints());
+    open(f);
+    ASSERT_TRUE(f.connection());
+    // The form's own session holds a lock on another table: its statement on
+    // the user table is refused by the server.
+    f.connection()->query(QStringLiteral("LOCK TABLES config READ"));
+    TraceCapture trace;
+    signIn(f, typed);
+    const QString traced = trace.stop();
+    f.connection()->query(QStringLiteral("UNLOCK TABLES"));
+
+    EXPECT_FALSE(f.LoginSucceeded);
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 1100 ("))) << boxes.shown()[0].text.toStdString();
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QStringLiteral("SHA1('Zq7-trace"))) << boxes.shown()[0].text.toStdString();
+    EXPECT_EQ(boxes.shown()[1].text, kWrong);
+    EXPECT_FALSE(traced.contains(QStringLiteral("Zq7"))) << traced.toStdString();
+    // The traces are there, without it: both boxes, the error and one line for the refusal.
+    EXPECT_TRUE(traced.contains(QStringLiteral("SHA1('***')"))) << traced.toStdString();
+    EXPECT_TRUE(traced.contains(QStringLiteral("error 1100"))) << traced.toStdString();
+    EXPECT_TRUE(traced.contains(QStringLiteral("sign-in of user t_lee refused"))) << traced.toStdString();
+}
+
+// A connection the server moved to a character set the program cannot
+// convert sends no sign-in statement at all.
+TEST_F(Login, UnknownCharacterSetIsRefused) {
+    useAdapters({adapter(QStringLiteral("02:BB:00:00:00:04"))});
+    ScriptedMsgBoxes boxes;
+    frmLogin f(nullptr, endpoints());
+    open(f);
+    ASSERT_TRUE(f.connection());
+    f.connection()->query(QStringLiteral("SET NAMES gbk"));
+    signIn(f, QStringLiteral("x"));
+    EXPECT_FALSE(f.LoginSucceeded);
+    EXPECT_EQ(boxes.texts(), std::vector<QString>{QStringLiteral(
+                                 "Error 2019 (Can't initialize character set gbk) in procedure cmdOK_Click of Form "
+                                 "frmLogin")});
+}
+
+// The box draws a server's text exactly as it stands, markup included.
+TEST(MessageBoxes, ServerTextIsNeverMarkup) {
+    cMySQL c;
+    ASSERT_TRUE(modMain::ConnectInhouse(c, modOrvelDBConsts::Endpoints{}.db));
+    const QString sql = QStringLiteral("SELEC '<img src=\"http://192.0.2.7/x.png\"><b>x</b>'");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    bool seen = false;
+    std::function<void()> look = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            QTimer::singleShot(10, look);
+            return;
+        }
+        seen = true;
+        format = box->textFormat();
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            shown = label->text();
+            if (label->textFormat() != Qt::PlainText) format = label->textFormat();
+        }
+        box->accept();
+    };
+    QTimer::singleShot(10, look);
+    EXPECT_FALSE(c.query(sql));  // the real box, no scripted answers
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Error 1064 ("))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("'<img src=\"http://192.0.2.7/x.png\"><b>x</b>'"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(sql)) << shown.toStdString();
+}
+
+// What an earlier build left is taken over once; the stored password is for
+// this user alone.
+TEST_F(Login, RememberedPasswordIsKeptPrivate) {
+    const QString app = frmLogin::SettingsApp(), sec = frmLogin::SettingsSection();
+    // As an earlier build stored it: a plain value.
+    platform::SaveSetting(app, sec, kPasswdKey, QStringLiteral("pw-kim"));
+    store(QStringLiteral("issave_passwd"), QStringLiteral("1"));
+#ifndef _WIN32
+    // ... in a file that became readable by others.
+    const QByteArray path = QFile::encodeName(platform::SettingsFilePath(app));
+    ASSERT_EQ(::chmod(path.constData(), 0644), 0);
+#endif
+    {
+        ScriptedMsgBoxes boxes;
+        frmLogin f(nullptr, endpoints());
+        open(f);
+        EXPECT_TRUE(f.LoginSucceeded);  // no need to type it again
+        EXPECT_TRUE(boxes.shown().empty());
+    }
+    EXPECT_EQ(setting(kPasswdKey), QStringLiteral("pw-kim"));
+#ifndef _WIN32
+    struct stat st {};
+    ASSERT_EQ(::stat(path.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    store(kPasswdKey, QStringLiteral("again"));
+    ASSERT_EQ(::stat(path.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+#else
+    // The plain value is blank; the protected one beside it holds neither
+    // form of the text, and opens only for this program's purpose.
+    EXPECT_EQ(platform::GetSetting(app, sec, kPasswdKey, QStringLiteral("<none>")), QString());
+    const std::wstring keyPath = (QStringLiteral("Software\\VB and VBA Program Settings\\") + app +
+                                  QLatin1Char('\\') + sec).toStdWString();
+    auto raw = [&](const wchar_t* name, DWORD* type) {
+        DWORD bytes = 0;
+        if (::RegGetValueW(HKEY_CURRENT_USER, keyPath.c_str(), name, RRF_RT_ANY, type, nullptr, &bytes) !=
+            ERROR_SUCCESS)
+            return std::optional<QByteArray>{};
+        QByteArray b(static_cast<qsizetype>(bytes), '\0');
+        ::RegGetValueW(HKEY_CURRENT_USER, keyPath.c_str(), name, RRF_RT_ANY, type, b.data(), &bytes);
+        return std::optional<QByteArray>{b.left(static_cast<qsizetype>(bytes))};
+    };
+    DWORD type = 0;
+    const auto blob = raw(L"passwd_protected", &type);
+    ASSERT_TRUE(blob);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    const QString secret = QStringLiteral("pw-kim");
+    EXPECT_FALSE(blob->contains(secret.toUtf8()));
+    EXPECT_FALSE(blob->contains(QByteArray(reinterpret_cast<const char*>(secret.utf16()), secret.size() * 2)));
+    const QString purpose = app + QStringLiteral("/Config/passwd");
+    EXPECT_EQ(platform::UnprotectSecret(*blob, purpose), std::optional<QString>(secret));
+    EXPECT_FALSE(platform::UnprotectSecret(*blob, app + QStringLiteral("/Config/other")));
+    DATA_BLOB in{static_cast<DWORD>(blob->size()), reinterpret_cast<BYTE*>(const_cast<char*>(blob->constData()))},
+        out{};
+    EXPECT_FALSE(::CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out));
+    // Forgetting it removes the protected copy.
+    store(kPasswdKey, QString());
+    EXPECT_FALSE(raw(L"passwd_protected", &type));
+    EXPECT_TRUE(platform::HasSecretSetting(app, sec, kPasswdKey));
+    EXPECT_EQ(setting(kPasswdKey), QString());
+#endif
 }
 
 }  // namespace
