@@ -198,8 +198,13 @@ bool InstallLog(const QString& path, qint64 maxBytes) {
             }
         }
         if (ok) {
-            qCInfo(lcApp, "started: version %s, revision %d, process %lld", buildconfig::kVersion,
-                   buildconfig::kRevision, static_cast<long long>(QCoreApplication::applicationPid()));
+            // The program and its companions share the file: the line names which one started.
+            const QString program = QCoreApplication::instance()
+                                        ? QFileInfo(QCoreApplication::applicationFilePath()).fileName()
+                                        : QString();
+            qCInfo(lcApp, "started: %s version %s, revision %d, process %lld", qUtf8Printable(program),
+                   buildconfig::kVersion, buildconfig::kRevision,
+                   static_cast<long long>(QCoreApplication::applicationPid()));
         }
         return ok;
     } catch (...) {

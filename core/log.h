@@ -39,8 +39,8 @@ QString OldLogPath(const QString& logPath);
 
 // Sends Qt's messages to the file at `path` (created with its folder when
 // missing) and on to the handler that was installed before, so that a
-// terminal still shows them. Writes a first line with the version and the
-// process id. Returns false when the file cannot be opened; the program then
+// terminal still shows them. Writes a first line with the program's file
+// name, version and process id (the companions write to the same file). Returns false when the file cannot be opened; the program then
 // runs on without a log file. Never throws; safe from any thread.
 bool InstallLog(const QString& path = DefaultLogPath(), qint64 maxBytes = kLogMaxBytes);
 // Closes the file and puts the previous handler back (tests).

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <thread>
@@ -74,7 +75,9 @@ TEST_F(LogFile, WritesMaskedLinesOfTheProgramsCategoriesFromInfoUp) {
     core::RemoveLog();
 
     const QString log = QString::fromUtf8(readAll(path_));
-    EXPECT_TRUE(log.contains(QStringLiteral("I orvel.app: started: version"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("I orvel.app: started: ") +
+                             QFileInfo(QCoreApplication::applicationFilePath()).fileName() + QStringLiteral(" version")))
+        << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("W orvel.db: query failed: where password2 = SHA1('***')")));
     EXPECT_TRUE(log.contains(QStringLiteral("I orvel.net: RETR a.txt: curl 78\n")));
     EXPECT_TRUE(log.contains(QStringLiteral("I default: message box [로그인]: 암호가 잘못되었습니다.")));
