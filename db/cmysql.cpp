@@ -398,17 +398,7 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
             const QByteArray bytes = platform::ToCharset(SQL, d->checkedCharset("cMysql::query"));
             if (mysql_real_query(d->mysql, bytes.constData(), static_cast<unsigned long>(bytes.size())) != 0)
                 RaiseFromConnection("cMysql::query");
-            MYSQL_RES* r = mysql_store_result(d->mysql);
-            if (!r) {
-                // No result set is normal for INSERT, UPDATE and the like;
-                // for a statement that has columns it means the rows were
-                // lost on the way, which must not pass for an empty answer.
-                if (mysql_field_count(d->mysql) != 0 && mysql_errno(d->mysql) != 0)
-                    RaiseFromConnection("cMysql::query");
-                return {};
-            }
-            d->setResult(r);
-            return MakeRecordset();
+            return StoreResult("cMysql::query");
         } catch (const std::exception&) {
             // Also a memory failure while the rows are copied: reported like
             // a server's error, never passed on to the caller.
@@ -488,14 +478,7 @@ RecordsetPtr cMySQL::real_query(const QString& query, int Length) {
                                   QStringLiteral("Length %1 for a statement of %2 bytes").arg(Length).arg(bytes.size()));
             if (mysql_real_query(d->mysql, bytes.constData(), static_cast<unsigned long>(Length)) != 0)
                 RaiseFromConnection("cMysql::real_query");
-            MYSQL_RES* r = mysql_store_result(d->mysql);
-            if (!r) {
-                if (mysql_field_count(d->mysql) != 0 && mysql_errno(d->mysql) != 0)
-                    RaiseFromConnection("cMysql::real_query");
-                return {};
-            }
-            d->setResult(r);
-            return MakeRecordset();
+            return StoreResult("cMysql::real_query");
         },
         [&] { d->dropResult(); });
 }
@@ -563,6 +546,19 @@ int cMySQL::ExecuteSQL(const QString& SQL) {
 }
 
 void cMySQL::CloseRecordset(RecordsetPtr& rs) { ::CloseRecordset(rs); }
+
+RecordsetPtr cMySQL::StoreResult(const char* source) {
+    MYSQL_RES* r = mysql_store_result(d->mysql);
+    if (!r) {
+        // No result set is normal for INSERT, UPDATE and the like; for a
+        // statement that has columns it means the rows were lost on the way,
+        // which must not pass for an empty answer.
+        if (mysql_field_count(d->mysql) != 0 && mysql_errno(d->mysql) != 0) RaiseFromConnection(source);
+        return {};
+    }
+    d->setResult(r);
+    return MakeRecordset();
+}
 
 RecordsetPtr cMySQL::MakeRecordset() {
     MYSQL_RES* res = d->result;

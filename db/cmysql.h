@@ -126,6 +126,10 @@ private:
     int ExecuteSQL(const QString& SQL);
     void CloseRecordset(RecordsetPtr& rs);
     RecordsetPtr MakeRecordset();
+    // The result of the statement just sent, made the current result and
+    // copied; none for a statement without one. Raises `source`'s error when
+    // the rows were lost on the way.
+    RecordsetPtr StoreResult(const char* source);
     // A listing call's result made the current result and copied.
     RecordsetPtr listing(const char* source, const std::function<st_mysql_res*()>& call);
     QString PtrToStr(const char* p) const;
