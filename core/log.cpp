@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <atomic>
 
 #include "buildconfig.h"
 
@@ -77,7 +78,7 @@ struct LogState {
     QMutex mutex;
     QFile file;
     qint64 maxBytes = kLogMaxBytes;
-    QtMessageHandler previous = nullptr;
+    std::atomic<QtMessageHandler> previous{nullptr};
     bool installed = false;
 };
 
@@ -88,7 +89,17 @@ LogState& state() {
     return *s;
 }
 
-thread_local bool tWriting = false;
+// Set while this thread holds the log's mutex: a message Qt raises meanwhile
+// (a file operation's warning) goes only to the previous handler instead of
+// waiting for the mutex this thread holds.
+thread_local bool tInside = false;
+
+struct InsideLog {
+    InsideLog() { tInside = true; }
+    ~InsideLog() { tInside = false; }
+    InsideLog(const InsideLog&) = delete;
+    InsideLog& operator=(const InsideLog&) = delete;
+};
 
 char levelLetter(QtMsgType type) {
     switch (type) {
@@ -139,28 +150,17 @@ void writeLine(LogState& st, const QByteArray& line) {
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& message) noexcept {
     LogState& st = state();
-    QtMessageHandler previous = nullptr;
-    if (!tWriting) {
-        tWriting = true;  // a message raised while writing goes only to the previous handler
+    if (!tInside && wanted(type, context.category)) {
         try {
-            if (wanted(type, context.category)) {
-                const QByteArray line = formatLine(type, context.category, message);
-                QMutexLocker lock(&st.mutex);
-                writeLine(st, line);
-                previous = st.previous;
-            } else {
-                QMutexLocker lock(&st.mutex);
-                previous = st.previous;
-            }
+            const QByteArray line = formatLine(type, context.category, message);
+            const InsideLog inside;
+            QMutexLocker lock(&st.mutex);
+            writeLine(st, line);
         } catch (...) {
             // A log that fails must not take the program with it.
         }
-        tWriting = false;
-    } else {
-        QMutexLocker lock(&st.mutex);
-        previous = st.previous;
     }
-    if (previous) previous(type, context, message);
+    if (QtMessageHandler previous = st.previous.load()) previous(type, context, message);
 }
 
 }  // namespace
@@ -187,6 +187,7 @@ bool InstallLog(const QString& path, qint64 maxBytes) {
         LogState& st = state();
         bool ok;
         {
+            const InsideLog inside;
             QMutexLocker lock(&st.mutex);
             if (st.file.isOpen()) st.file.close();
             st.file.setFileName(path);
@@ -214,6 +215,7 @@ bool InstallLog(const QString& path, qint64 maxBytes) {
 
 void RemoveLog() {
     LogState& st = state();
+    const InsideLog inside;
     QMutexLocker lock(&st.mutex);
     if (st.installed) {
         qInstallMessageHandler(st.previous);
