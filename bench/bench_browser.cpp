@@ -20,6 +20,9 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 #include <vector>
 
 #include "browser/frmmain.h"
@@ -66,6 +69,17 @@ double runCurl(const QStringList& args) {
     p.waitForFinished(-1);
     if (p.exitCode() != 0) std::fprintf(stderr, "curl failed: %s\n", p.readAllStandardError().constData());
     return t.nsecsElapsed() / 1e9;
+}
+
+// CPU seconds this process has used (both threads); 0 where unknown.
+double cpuSeconds() {
+#ifdef __linux__
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+#else
+    return 0;
+#endif
 }
 
 void syncDisks() { QProcess::execute(QStringLiteral("sync"), {}); }
@@ -178,10 +192,12 @@ int list(int mlsdPort, int listPort, int rounds, int idlePort) {
             const long before = statusKb("VmRSS");
             resetPeak();
             dog.start();
+            const double cpu0 = cpuSeconds();
             QElapsedTimer t;
             t.start();
             refresh(*k.w);
             const double o = t.nsecsElapsed() / 1e9;
+            const double cpu = cpuSeconds() - cpu0;
             // What the view still has to do for the new rows (layout, the
             // first paint) counts as a stall too.
             settle(200);
@@ -196,9 +212,9 @@ int list(int mlsdPort, int listPort, int rounds, int idlePort) {
             k.ratio.push_back(o / c);
             k.stall.push_back(gap * 1e3);
             k.peak.push_back(peak);
-            std::printf("  round %d %s: orvel-as %.3f s, curl %.3f s, ratio %.2f, longest stall %.0f ms, "
+            std::printf("  round %d %s: orvel-as %.3f s (CPU %.2f s), curl %.3f s, ratio %.2f, longest stall %.0f ms, "
                         "peak during the refresh +%.0f bytes per entry\n",
-                        r + 1, k.name, o, c, o / c, gap * 1e3, peak);
+                        r + 1, k.name, o, cpu, c, o / c, gap * 1e3, peak);
         }
     }
     double worst = 0;

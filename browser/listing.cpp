@@ -39,7 +39,7 @@ struct TooMany {};
 // Gathers the entries into chunks on the worker and hands each over when
 // it is full or has waited long enough. The first chunks are small, so the
 // first lines show at once; later ones grow, so the window adopts a long
-// listing in few steps.
+// listing in few steps (each one makes the view lay out its rows again).
 class ChunkWriter {
 public:
     ChunkWriter(Handover& handover, std::function<void()> notify)
@@ -62,7 +62,7 @@ public:
                        fd.ftLastWriteTime.isValid() ? fd.ftLastWriteTime.toSecsSinceEpoch() : ListChunk::kNoTime,
                        fd.nFileSize);
         if (chunk_->count() >= target_ || chunk_->nameBytes() >= kChunkBytes ||
-            ((chunk_->count() & 255) == 0 && since_.elapsed() >= kWaitMs))
+            ((chunk_->count() & 255) == 0 && since_.elapsed() >= (handed_ < kScreenful ? kFirstWaitMs : kWaitMs)))
             hand();
     }
 
@@ -74,14 +74,19 @@ public:
             handover_.ready.push_back(std::move(chunk_));
         }
         if (!handover_.posted.exchange(true) && notify_) notify_();
+        handed_ = rows_;
         target_ = std::min(target_ * 4, kMaxRows);
         since_.restart();
     }
 
 private:
-    static constexpr int kMaxRows = 1 << 16;
-    static constexpr qint64 kChunkBytes = qint64{8} << 20;
-    static constexpr qint64 kWaitMs = 100;
+    static constexpr int kMaxRows = 1 << 18;
+    static constexpr qint64 kChunkBytes = qint64{32} << 20;
+    static constexpr qint64 kScreenful = 100;  // rows
+    // Until the first screenful is shown, a slow server's lines wait little;
+    // after it, the list grows in larger steps.
+    static constexpr qint64 kFirstWaitMs = 100;
+    static constexpr qint64 kWaitMs = 1000;
 
     Handover& handover_;
     std::function<void()> notify_;
@@ -89,6 +94,7 @@ private:
     std::unique_ptr<ListChunk> chunk_;
     int target_ = 256;
     qint64 rows_ = 0;
+    qint64 handed_ = 0;  // rows handed over so far
     qint64 names_ = 0;
     QElapsedTimer since_;
 };

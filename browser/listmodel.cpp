@@ -1,9 +1,15 @@
 #include "browser/listmodel.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QThreadPool>
 #include <algorithm>
 
 namespace browser {
+
+namespace {
+constexpr int kFreeAside = 100000;  // rows
+}  // namespace
 
 void ListChunk::append(QStringView name, QByteArrayView raw, qint64 utcSecs, qint64 size) {
     rows_.push_back({static_cast<quint32>(text_.size()), static_cast<quint32>(raw_.size()), utcSecs, size});
@@ -82,6 +88,12 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
 
 void ListModel::clear(QChar groupSep) {
     beginResetModel();
+    // A long list's memory goes back to the system off this thread: that
+    // alone would take the window thread tens of milliseconds.
+    if (rows_ > kFreeAside && QCoreApplication::instance()) {
+        auto old = std::make_shared<std::vector<std::unique_ptr<ListChunk>>>(std::move(chunks_));
+        QThreadPool::globalInstance()->start([old]() mutable { old.reset(); });
+    }
     chunks_.clear();
     starts_.clear();
     rows_ = 0;

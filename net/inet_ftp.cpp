@@ -85,6 +85,7 @@ public:
     bool passive = false;
     bool mlsd = false;      // lists by MLSD (exact UTC times and sizes)
     bool utf8 = false;      // names are UTF-8 on the wire (the server offers UTF8)
+    bool utf8Refused = false;  // offers UTF8 but refuses OPTS UTF8 ON: listed names may be in either encoding
     bool loggedIn = false;
     bool busy = false;      // a file transfer holds the connection
     TextList commands;      // sent before the running operation; libcurl reads them meanwhile
@@ -106,7 +107,9 @@ public:
         return platform::FromCp949(out) == text;
     }
 
-    QString decodeName(const QByteArray& raw) const { return utf8 ? QString::fromUtf8(raw) : decodeServerName(raw); }
+    QString decodeName(const QByteArray& raw) const {
+        return utf8 && !utf8Refused ? QString::fromUtf8(raw) : decodeServerName(raw);
+    }
 
     // Starts an operation on `path` with `quote` sent first (a leading '*'
     // lets a refusal pass), and drives it until `enough` holds or it ends.
@@ -194,6 +197,7 @@ private:
 // length costs no memory here; a server that sends more than this is not
 // listing a folder. (A window's list stops far earlier, at its own limit.)
 constexpr qint64 kListingMax = qint64{4} << 30;
+constexpr long kListingReadSize = 256 * 1024;
 
 class FtpConnection final : public Handle {
 public:
@@ -321,6 +325,9 @@ HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, c
     session->loggedIn = true;
     // Switch a UTF8 server to UTF-8 names now; every later operation asks again.
     if (session->utf8 && session->run(reply, QByteArray(), {}, noBody) != CURLE_OK) return nullptr;
+    // Some servers list UTF8 whatever their disk holds and then refuse to
+    // switch (ProFTPD with its encoding off sends code page 949 names).
+    session->utf8Refused = session->utf8 && reply.lastReply >= 400;
 
     auto handle = std::make_unique<FtpConnection>();
     handle->session = std::move(session);
@@ -336,11 +343,13 @@ bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::funct
     const QByteArray path = wirePath(session, folder);
     if (path.isEmpty() && !folder.isEmpty()) return false;
 
-    const NameDecoder decode = session.utf8 ? DecodeUtf8Name : decodeServerName;
+    const NameDecoder decode = session.utf8 && !session.utf8Refused ? DecodeUtf8Name : decodeServerName;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (;;) {
         const bool mlsd = session.mlsd;
         const auto list = [mlsd](CURL* e) {
+            // A long listing comes in fewer, larger reads (as curl's own tool reads).
+            curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kListingReadSize);
             curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 0L);
             if (mlsd) curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "MLSD");
         };
