@@ -168,7 +168,7 @@ private:
         commands.clear();
         // libcurl may replace a dead connection by itself, and a new login
         // starts in the server's default encoding: every operation asks again.
-        if (utf8 && !commands.append("*OPTS UTF8 ON")) return false;
+        if (utf8 && !utf8Refused && !commands.append("*OPTS UTF8 ON")) return false;
         for (const QByteArray& q : quote)
             if (!commands.append(q)) return false;
         if (!commands.empty()) curl_easy_setopt(e, CURLOPT_QUOTE, commands.get());
