@@ -82,9 +82,10 @@ HInternet InternetOpenA(const QString& agent, quint32 accessType, const QString&
 // without it transfers use active mode.
 //
 // Names: a server that offers the UTF8 feature is switched to UTF-8 and its
-// names are UTF-8 both ways. Otherwise a listed name is read as UTF-8 when
-// its bytes are valid UTF-8, else as code page 949, and a text path is sent
-// in code page 949. The raw calls below send a path's bytes unchanged.
+// names are UTF-8 both ways (a listed name that is not valid UTF-8 is read
+// as code page 949). Otherwise a listing's names are read as UTF-8 when all
+// of them are valid UTF-8, else all as code page 949, and a text path is
+// sent in code page 949. The raw calls below send a path's bytes unchanged.
 HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, const QString& user,
                            const QString& password, quint32 service, quint32 flags, quintptr context);
 

@@ -67,9 +67,8 @@ QByteArray urlPath(const QByteArray& path) {
     return out;
 }
 
-// Without the UTF8 feature a name may come in either encoding: bytes that
-// are valid UTF-8 are taken as such (a server that stores UTF-8 names and
-// never says so), others as the system code page.
+// A name that may come in either encoding: bytes that are valid UTF-8 are
+// taken as such, others as the system code page.
 QString decodeServerName(const QByteArray& raw) {
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString text = utf8(raw);
@@ -286,6 +285,54 @@ FindData toFindData(const FtpEntry& e) {
     return fd;
 }
 
+bool isAscii(const QByteArray& raw) {
+    return std::all_of(raw.cbegin(), raw.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The names of one listing, read as text. On a server that speaks UTF-8
+// each name is UTF-8, and one that is not (put there by other means) is
+// read in the system code page. Any other server keeps its names in one
+// encoding: UTF-8 when every name of the listing is valid UTF-8, else code
+// page 949 for all of them, since some code-page-949 names (체크.hwp) are
+// valid UTF-8 by chance. Until a listing has decided, the entries whose
+// names could go either way wait, in the server's order.
+class ListingNames {
+public:
+    ListingNames(bool utf8Server, const std::function<void(const FindData&)>& onEntry)
+        : utf8Server_(utf8Server), onEntry_(onEntry) {}
+
+    void take(FtpEntry& e) {
+        if (utf8Server_) return hand(e, decodeServerName(e.rawName));
+        if (cp949_) return hand(e, platform::FromCp949(e.rawName));
+        if (held_.empty() && isAscii(e.rawName)) return hand(e, QString::fromLatin1(e.rawName));
+        if (e.rawName.isValidUtf8()) {
+            held_.push_back(std::move(e));
+            return;
+        }
+        cp949_ = true;
+        std::vector<FtpEntry> held = std::move(held_);
+        for (FtpEntry& h : held) hand(h, platform::FromCp949(h.rawName));
+        hand(e, platform::FromCp949(e.rawName));
+    }
+
+    // The whole listing is in: what still waits is UTF-8.
+    void finish() {
+        std::vector<FtpEntry> held = std::move(held_);
+        for (FtpEntry& h : held) hand(h, QString::fromUtf8(h.rawName));
+    }
+
+private:
+    void hand(FtpEntry& e, QString name) {
+        e.name = std::move(name);
+        onEntry_(toFindData(e));
+    }
+
+    const bool utf8Server_;
+    const std::function<void(const FindData&)>& onEntry_;
+    bool cp949_ = false;
+    std::vector<FtpEntry> held_;
+};
+
 }  // namespace
 
 HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, const QString& user,
@@ -343,7 +390,8 @@ bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::funct
     const QByteArray path = wirePath(session, folder);
     if (path.isEmpty() && !folder.isEmpty()) return false;
 
-    const NameDecoder decode = session.utf8 && !session.utf8Refused ? DecodeUtf8Name : decodeServerName;
+    // Names are read by the listing as a whole (ListingNames), not line by line.
+    const NameDecoder undecoded = [](const QByteArray&) { return QString(); };
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (;;) {
         const bool mlsd = session.mlsd;
@@ -356,7 +404,8 @@ bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::funct
         // Each piece is parsed as it comes, so the entries are ready when
         // the last byte is.
         FtpReply reply(true);
-        ListingStream parser(mlsd, now, decode, [&onEntry](FtpEntry& e) { onEntry(toFindData(e)); });
+        ListingNames names(session.utf8 && !session.utf8Refused, onEntry);
+        ListingStream parser(mlsd, now, undecoded, [&names](FtpEntry& e) { names.take(e); });
         const auto arrived = [&reply] { return reply.available() > 0; };
         // However this attempt ends (the entries' consumer may throw), the
         // transfer is detached before the reply it writes to goes.
@@ -382,6 +431,7 @@ bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::funct
         }
         if (rc != CURLE_OK) return false;
         parser.finish();
+        names.finish();
         return true;
     }
 }

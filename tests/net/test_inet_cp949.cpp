@@ -67,11 +67,10 @@ QByteArray manifestSha(const QByteArray& name) {
 // byte that is none. (The peer's disk is out of reach of a Windows test,
 // and its names there could not be written from Windows anyway.)
 struct PeerFile {
-    PeerFile(const Peer& peer, const QByteArray& name)
+    PeerFile(const Peer& peer, const QByteArray& name, std::string body = "to be deleted")
         : server_(*peer.server),
           dir_("ftp://" + std::string(testenv::kHost) + ":" + std::to_string(server_.port) + "/as_files/"),
           name_(name) {
-        std::string body = "to be deleted";
         transfer(url(), [&](CURL* c) {
             curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
             curl_easy_setopt(c, CURLOPT_READDATA, &body);
@@ -189,8 +188,10 @@ TEST_P(Cp949Peer, DownloadsAndDeletesByTheServersBytes) {
     const QByteArray tail = "." + p.toLatin1() + ".txt";
     PeerFile blank(GetParam(), platform::ToCp949(blankName));
     PeerFile odd(GetParam(), platform::ToCp949(QStringLiteral("견")) + "\xc0" + tail);
-    PeerFile twinA(GetParam(), platform::ToCp949(QStringLiteral("쌍")) + "\xc0" + tail),
-        twinB(GetParam(), platform::ToCp949(QStringLiteral("쌍")) + "\xc1" + tail);
+    const QByteArray twinBytes[] = {platform::ToCp949(QStringLiteral("쌍")) + "\xc0" + tail,
+                                    platform::ToCp949(QStringLiteral("쌍")) + "\xc1" + tail};
+    PeerFile twinA(GetParam(), twinBytes[0], twinBytes[0].toHex().toStdString()),
+        twinB(GetParam(), twinBytes[1], twinBytes[1].toHex().toStdString());
     const auto deleteLine = [&s](const browser::ListLine& l) {
         const browser::LineInUse use(s.conn.get(), kDir, l.name, l.rawName);
         return browser::DeleteRemoteFile(s.conn.get(), kDir + l.name);
@@ -207,10 +208,30 @@ TEST_P(Cp949Peer, DownloadsAndDeletesByTheServersBytes) {
     EXPECT_FALSE(odd.exists());
     auto twins = s.linesOf(twinName);
     ASSERT_EQ(twins.size(), 2u);
+    for (const browser::ListLine& l : twins) {
+        const browser::LineInUse use(s.conn.get(), kDir, l.name, l.rawName);
+        EXPECT_TRUE(browser::FileDownLoad(s.conn.get(), kDir + l.name, local.path(), QString()));
+        EXPECT_EQ(contentOf(local.filePath(twinName)), l.rawName.toHex());
+    }
     EXPECT_TRUE(deleteLine(twins[0]));
     EXPECT_NE(twinA.exists(), twinB.exists());
     EXPECT_TRUE(deleteLine(twins[1]));
     EXPECT_FALSE(twinA.exists() || twinB.exists());
+}
+
+// The listing is read in one encoding: a name whose code-page-949 bytes are
+// valid UTF-8 by chance ("체크": C3 BC C5 A9, "üũ" in UTF-8) still reads as
+// Hangul beside the others.
+TEST_P(Cp949Peer, NamesThatAreUtf8ByChanceReadAsTheCodePage) {
+    const QString name = QStringLiteral("체크.%1.hwp").arg(QCoreApplication::applicationPid());
+    const QByteArray bytes = platform::ToCp949(name);
+    ASSERT_TRUE(bytes.isValidUtf8());
+    PeerFile check(GetParam(), bytes);
+    Session s(*GetParam().server);
+    const auto lines = s.linesOf(name);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rawName, bytes);
+    EXPECT_TRUE(s.linesOf(QString::fromUtf8(bytes)).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(DosAndUnix, Cp949Peer, ::testing::ValuesIn(kPeers),
