@@ -94,7 +94,22 @@ std::string folderUrl(int port) {
     return "ftp://" + std::string(testenv::kHost) + ":" + std::to_string(port) + "/as_files/";
 }
 
-QDateTime utc(int y, int mo, int d, int h, int mi, int s) { return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc()); }
+// Sample files every FTP peer holds (scripts/lib/ftpfiles.py).
+struct Sample {
+    const char* name;
+    qint64 size;
+    int y, mo, d, h, mi, s;  // last change, UTC
+    QDateTime when() const { return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc()); }
+};
+const Sample kSamples[] = {
+    {"report.zip", 12345678, 2024, 3, 7, 0, 5, 30},
+    {"견적서_2024.xlsx", 1500, 2024, 2, 1, 1, 30, 0},
+    {"with blank.txt", 511, 2024, 1, 15, 3, 0, 0},
+    {"empty.txt", 0, 2024, 1, 15, 3, 4, 0},
+    // Late in the UTC day: the next day where the server's clock is UTC+9.
+    {"utc2359.txt", 100, 2024, 3, 7, 23, 59, 59},
+    {"big5g.iso", Q_INT64_C(5368709120), 2024, 3, 1, 12, 0, 0},
+};
 
 // sha256 of each sample file as the peer was given it.
 QByteArray sampleSha(const char* peer, const QString& name) {
@@ -203,35 +218,21 @@ protected:
 }  // namespace
 
 TEST_P(FtpPeer, ListingGivesNamesSizesAndTimes) {
-    Session s(port_);
-    ASSERT_TRUE(s.conn);
     for (const quint32 flags : {0u, INTERNET_FLAG_PASSIVE}) {
         Session mode(port_, flags);
+        ASSERT_TRUE(mode.conn);
         const auto entries = mode.list();
         std::vector<QString> names;
         for (const auto& [name, fd] : entries) names.push_back(name);
         const size_t extra = GetParam().cp949 ? 2 : 0;  // "견적 목록.txt" and a name cut inside a character
         EXPECT_EQ(entries.size(), 10 + extra) << testing::PrintToString(names);
         EXPECT_FALSE(entries.count(QStringLiteral(".")) || entries.count(QStringLiteral("..")));
-
-        const struct {
-            const char* name;
-            qint64 size;
-            QDateTime when;
-        } expected[] = {
-            {"report.zip", 12345678, utc(2024, 3, 7, 0, 5, 30)},
-            {"견적서_2024.xlsx", 1500, utc(2024, 2, 1, 1, 30, 0)},
-            {"with blank.txt", 511, utc(2024, 1, 15, 3, 0, 0)},
-            {"empty.txt", 0, utc(2024, 1, 15, 3, 4, 0)},
-            {"utc2359.txt", 100, utc(2024, 3, 7, 23, 59, 59)},
-            {"big5g.iso", Q_INT64_C(5368709120), utc(2024, 3, 1, 12, 0, 0)},
-        };
-        for (const auto& e : expected) {
+        for (const Sample& e : kSamples) {
             const QString name = QString::fromUtf8(e.name);
             ASSERT_TRUE(entries.count(name)) << e.name << " among " << testing::PrintToString(names);
             const FindData& fd = entries.at(name);
             EXPECT_EQ(fd.nFileSize, e.size) << e.name;
-            EXPECT_EQ(fd.ftLastWriteTime, e.when) << e.name;
+            EXPECT_EQ(fd.ftLastWriteTime, e.when()) << e.name;
             EXPECT_EQ(fd.rawName, wire(name)) << e.name;
             EXPECT_FALSE(fd.isDirectory()) << e.name;
         }
@@ -303,22 +304,11 @@ TEST_P(FtpPeer, ListLinesParse) {
     EXPECT_EQ(entries.size(), static_cast<size_t>(listing.count('\n'))) << "a line not understood in\n" << body;
     // Older than half a year: LIST gives the day only.
     const int shift = GetParam().listLocal ? 9 * 3600 : 0;
-    const struct {
-        const char* name;
-        qint64 size;
-        QDateTime when;
-    } expected[] = {
-        {"report.zip", 12345678, utc(2024, 3, 7, 0, 5, 30)},
-        {"견적서_2024.xlsx", 1500, utc(2024, 2, 1, 1, 30, 0)},
-        {"with blank.txt", 511, utc(2024, 1, 15, 3, 0, 0)},
-        {"utc2359.txt", 100, utc(2024, 3, 7, 23, 59, 59)},
-        {"big5g.iso", Q_INT64_C(5368709120), utc(2024, 3, 1, 12, 0, 0)},
-    };
-    for (const auto& e : expected) {
+    for (const Sample& e : kSamples) {
         const QString name = QString::fromUtf8(e.name);
         ASSERT_TRUE(entries.count(name)) << e.name << " in\n" << body;
         EXPECT_EQ(entries.at(name).size, e.size) << e.name;
-        EXPECT_EQ(entries.at(name).mtimeUtc, QDateTime(e.when.addSecs(shift).date(), QTime(0, 0), QTimeZone::utc()))
+        EXPECT_EQ(entries.at(name).mtimeUtc, QDateTime(e.when().addSecs(shift).date(), QTime(0, 0), QTimeZone::utc()))
             << e.name;
     }
     EXPECT_TRUE(entries.count(QStringLiteral("sub")) && entries.at(QStringLiteral("sub")).isDir);
