@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QThread>
@@ -435,6 +436,44 @@ TEST_F(LauncherTest, MissingReplacerShowsTheFolderAndEnds) {
     EXPECT_EQ(opened, QStringList{folder_});
     EXPECT_EQ(contentOf(at(own_)), standIn("old"));
 }
+
+#ifdef _WIN32
+// A reader that does not share deletion holds the old program file, as a
+// virus scanner may: after its retries the replacer says so in a box of the
+// system's own, removes the new build and starts the old program.
+TEST_F(LauncherTest, AReplacerThatCannotMoveTheFileSaysSoAndTheOldProgramComesBack) {
+    placeSigned(QStringLiteral("New_") + own_, standIn("new"), 1, own_);
+    writeFile(at(QStringLiteral("sarvix.exe")), contentOf(kReplacer), true);
+    const std::wstring old = QDir::toNativeSeparators(at(own_)).toStdWString();
+    HANDLE held = ::CreateFileW(old.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    QProcess replacer;
+    replacer.start(at(QStringLiteral("sarvix.exe")), {own_ + QStringLiteral(";New_") + own_});
+    ASSERT_TRUE(replacer.waitForStarted());
+    const std::wstring title = platform::AppTitle().toStdWString();
+    QString shown;
+    QElapsedTimer t;
+    t.start();
+    while (replacer.state() != QProcess::NotRunning && t.elapsed() < 120000) {
+        if (HWND box = ::FindWindowW(L"#32770", title.c_str())) {
+            wchar_t text[512] = {};
+            ::GetDlgItemTextW(box, 0xFFFF, text, 511);  // the text of a message box
+            shown = QString::fromWCharArray(text);
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        replacer.waitForFinished(100);
+    }
+    ::CloseHandle(held);
+    EXPECT_EQ(replacer.exitCode(), 5);
+    EXPECT_EQ(shown, QStringLiteral("업데이트를 설치하지 못했습니다.\r\n기존 버전의 프로그램을 다시 시작합니다."));
+    EXPECT_FALSE(QFile::exists(at(QStringLiteral("New_") + own_)));
+    EXPECT_FALSE(QFile::exists(at(QStringLiteral("New_") + own_ + QStringLiteral(".minisig"))));
+    while (contentOf(at(QStringLiteral("started.log"))) != "old\n" && t.elapsed() < 180000) QThread::msleep(50);
+    EXPECT_EQ(contentOf(at(QStringLiteral("started.log"))), QByteArray("old\n"));
+    EXPECT_EQ(contentOf(at(own_)), standIn("old"));
+}
+#endif
 
 TEST_F(LauncherTest, SkipLeavesTheServerAloneAndAMissingProgramStartsNothing) {
     withCompanions();
