@@ -124,7 +124,11 @@ QByteArray formatLine(QtMsgType type, const char* category, const QString& messa
     // Continuation lines are indented so that every entry starts with its time.
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\n'), QStringLiteral("\n    "));
-    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' + levelLetter(type) + ' ' +
+    // Local time with its offset from UTC, so that lines from PCs in other
+    // zones, and from both sides of a clock change, can be set side by side.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString stamp = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return stamp.toUtf8() + ' ' + levelLetter(type) + ' ' +
            (category ? category : "default") + ": " + text.toUtf8() + '\n';
 }
 

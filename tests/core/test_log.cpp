@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <thread>
@@ -80,6 +81,10 @@ TEST_F(LogFile, WritesMaskedLinesOfTheProgramsCategoriesFromInfoUp) {
         << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("W orvel.db: query failed: where password2 = SHA1('***')")));
     EXPECT_TRUE(log.contains(QStringLiteral("I orvel.net: RETR a.txt: curl 78\n")));
+    // Each line starts with the local time and its offset from UTC.
+    static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d) [IWEDF] )"));
+    for (const QString& line : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        EXPECT_TRUE(stamp.match(line).hasMatch()) << line.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("I default: message box [로그인]: 암호가 잘못되었습니다.")));
     EXPECT_TRUE(log.contains(QStringLiteral("W qt.sample: qt warning")));
     EXPECT_FALSE(log.contains(QStringLiteral("demo1234")));
