@@ -173,6 +173,10 @@ int list(int mlsdPort, int listPort, int rounds, int idlePort) {
         if (count < 0) {
             count = lineCount(*k.w);
             perEntry = count > 0 ? (statusKb("VmRSS") - idle) * 1024.0 / count : 0;
+            std::printf("listing: %d entries: resident memory of the list %.0f bytes per entry above idle (idle RSS "
+                        "%.1f MB)\n",
+                        count, perEntry, idle / 1024.0);
+            std::fflush(stdout);
         } else if (lineCount(*k.w) != count) {
             std::fprintf(stderr, "LIST and MLSD disagree: %d and %d lines\n", count, lineCount(*k.w));
             return 3;
@@ -180,8 +184,6 @@ int list(int mlsdPort, int listPort, int rounds, int idlePort) {
     }
     std::printf("listing: %d entries, TZ=%s (time until the list is full; curl: raw listing to /dev/null)\n", count,
                 qgetenv("TZ").constData());
-    std::printf("  resident memory of the first list: %.0f bytes per entry above idle (idle RSS %.1f MB)\n",
-                perEntry, idle / 1024.0);
     for (int r = 0; r < rounds; ++r) {
         for (Kind& k : kinds) {
             QStringList args = {QStringLiteral("-s"), QStringLiteral("--ftp-port"), QStringLiteral("-"),

@@ -53,7 +53,6 @@ int main(int argc, char** argv) {
                 const QString name = QStringLiteral("file_%1 견적.dat").arg(done + i, 6, 10, QLatin1Char('0'));
                 chunk->append(name, name.toUtf8(), 1672531200 + qint64(done + i) * 631, qint64(done + i) * 104729);
             }
-            chunk->shrink();
             done += n;
             target = std::min(target * 4, 1 << 16);
             t.restart();

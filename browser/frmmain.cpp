@@ -220,8 +220,8 @@ bool FrmMain::FileDownLoad(const QString& remotePath, const QString& localFolder
     const QString name = remotePath.mid(RemoteFolder.size());
     QStringList listed;
     for (int i = 0; i < m_lines->rowCount(); ++i) {
-        QString other = m_lines->name(i);
-        if (other.compare(name, Qt::CaseInsensitive) == 0) listed << std::move(other);
+        const QStringView other = m_lines->nameView(i);
+        if (other.compare(name, Qt::CaseInsensitive) == 0) listed << other.toString();
     }
     return browser::FileDownLoad(hConnect.get(), remotePath, localFolder, localName, listed);
 }

@@ -57,21 +57,24 @@ public:
         if (rows_ + 1 > limits_.rows || names_ + bytes > limits_.nameBytes) throw TooMany{};
         ++rows_;
         names_ += bytes;
-        if (!chunk_) chunk_ = std::make_unique<ListChunk>();
-        chunk_->append(name, fd.rawName,
+        chunk_.append(name, fd.rawName,
                        fd.ftLastWriteTime.isValid() ? fd.ftLastWriteTime.toSecsSinceEpoch() : ListChunk::kNoTime,
                        fd.nFileSize);
-        if (chunk_->count() >= target_ || chunk_->nameBytes() >= kChunkBytes ||
-            ((chunk_->count() & 255) == 0 && since_.elapsed() >= (handed_ < kScreenful ? kFirstWaitMs : kWaitMs)))
+        if (chunk_.count() >= target_ || chunk_.nameBytes() >= kChunkBytes ||
+            ((chunk_.count() & 255) == 0 && since_.elapsed() >= (handed_ < kScreenful ? kFirstWaitMs : kWaitMs)))
             hand();
     }
 
     void hand() {
-        if (!chunk_ || chunk_->count() == 0) return;
-        chunk_->shrink();
+        if (chunk_.count() == 0) return;
+        // What the list keeps is allocated once, at its size; the growing
+        // happens in chunk_, whose room serves every chunk of the listing
+        // (blocks outgrown one after another would stay behind as holes).
+        std::unique_ptr<ListChunk> kept = chunk_.compacted();
+        chunk_.clear();
         {
             const std::lock_guard<std::mutex> hold(handover_.lock);
-            handover_.ready.push_back(std::move(chunk_));
+            handover_.ready.push_back(std::move(kept));
         }
         if (!handover_.posted.exchange(true) && notify_) notify_();
         handed_ = rows_;
@@ -91,7 +94,7 @@ private:
     Handover& handover_;
     std::function<void()> notify_;
     const ListLimits limits_;
-    std::unique_ptr<ListChunk> chunk_;
+    ListChunk chunk_;  // the chunk being filled
     int target_ = 256;
     qint64 rows_ = 0;
     qint64 handed_ = 0;  // rows handed over so far

@@ -17,17 +17,26 @@ void ListChunk::append(QStringView name, QByteArrayView raw, qint64 utcSecs, qin
     raw_.insert(raw_.end(), raw.data(), raw.data() + raw.size());
 }
 
-void ListChunk::shrink() {
-    rows_.shrink_to_fit();
-    text_.shrink_to_fit();
-    raw_.shrink_to_fit();
+std::unique_ptr<ListChunk> ListChunk::compacted() const {
+    // Vectors made from a range hold exactly that range.
+    auto out = std::make_unique<ListChunk>();
+    out->rows_ = std::vector<Row>(rows_.begin(), rows_.end());
+    out->text_ = std::vector<char16_t>(text_.begin(), text_.end());
+    out->raw_ = std::vector<char>(raw_.begin(), raw_.end());
+    return out;
 }
 
-QString ListChunk::name(int i) const {
+void ListChunk::clear() {
+    rows_.clear();
+    text_.clear();
+    raw_.clear();
+}
+
+QStringView ListChunk::nameView(int i) const {
     const size_t at = size_t(i);
     const size_t begin = rows_[at].text;
     const size_t end = at + 1 < rows_.size() ? rows_[at + 1].text : text_.size();
-    return QString(reinterpret_cast<const QChar*>(text_.data() + begin), qsizetype(end - begin));
+    return QStringView(text_.data() + begin, qsizetype(end - begin));
 }
 
 QByteArray ListChunk::rawName(int i) const {
@@ -61,9 +70,11 @@ QString ListModel::line(int row) const {
     return format_->Format(chunk->name(i), when, chunk->size(i));
 }
 
-QString ListModel::name(int row) const {
+QString ListModel::name(int row) const { return nameView(row).toString(); }
+
+QStringView ListModel::nameView(int row) const {
     const auto [chunk, i] = locate(row);
-    return chunk ? chunk->name(i) : QString();
+    return chunk ? chunk->nameView(i) : QStringView();
 }
 
 QByteArray ListModel::rawName(int row) const {

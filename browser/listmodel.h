@@ -24,9 +24,13 @@ public:
     int count() const { return static_cast<int>(rows_.size()); }
     // Bytes the names take (text and raw).
     qint64 nameBytes() const { return qint64(text_.size()) * 2 + qint64(raw_.size()); }
-    void shrink();
+    // The same rows in storage of exactly their size, for keeping; this
+    // chunk can then be cleared and filled again in the room it has.
+    std::unique_ptr<ListChunk> compacted() const;
+    void clear();
 
-    QString name(int i) const;
+    QString name(int i) const { return nameView(i).toString(); }
+    QStringView nameView(int i) const;
     QByteArray rawName(int i) const;
     qint64 utcSecs(int i) const { return rows_[size_t(i)].utcSecs; }
     qint64 size(int i) const { return rows_[size_t(i)].size; }
@@ -64,6 +68,8 @@ public:
 
     QString line(int row) const;
     QString name(int row) const;
+    // The name without a copy; valid until the model changes.
+    QStringView nameView(int row) const;
     QByteArray rawName(int row) const;
 
 private:

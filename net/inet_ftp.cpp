@@ -404,7 +404,9 @@ bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::funct
         // Each piece is parsed as it comes, so the entries are ready when
         // the last byte is.
         FtpReply reply(true);
-        ListingNames names(session.utf8 && !session.utf8Refused, onEntry);
+        // A server that lists the UTF8 feature reads each name on its own,
+        // whether or not it took OPTS UTF8 ON.
+        ListingNames names(session.utf8, onEntry);
         ListingStream parser(mlsd, now, undecoded, [&names](FtpEntry& e) { names.take(e); });
         const auto arrived = [&reply] { return reply.available() > 0; };
         // However this attempt ends (the entries' consumer may throw), the

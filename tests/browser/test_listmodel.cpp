@@ -22,8 +22,7 @@ struct Entry {
 std::unique_ptr<ListChunk> chunkOf(const std::vector<Entry>& entries) {
     auto c = std::make_unique<ListChunk>();
     for (const Entry& e : entries) c->append(e.name, e.raw, e.secs, e.size);
-    c->shrink();
-    return c;
+    return c->compacted();
 }
 
 QString expectedLine(const Entry& e) {
