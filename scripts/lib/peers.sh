@@ -288,7 +288,7 @@ pureftpd_start() {
   # -A chroots everyone (a virtual user's home is its root anyway); -E no
   # anonymous; -H no name lookups; no -B: stays in the foreground.
   peer_launch pureftpd "$PEER_ROOT/usr/sbin/pure-ftpd" \
-    -S "$HOST,$PEER_PUREFTPD_PORT" -l "puredb:$d/pureftpd.pdb" -A -E -H -4 -d \
+    -S "$HOST,$PEER_PUREFTPD_PORT" -l "puredb:$d/pureftpd.pdb" -A -E -H -4 \
     -g "$d/pure-ftpd.pid" -O "clf:$PEER_LOGS/peer-pureftpd.xfer.log"
 }
 
