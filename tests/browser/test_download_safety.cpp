@@ -263,7 +263,7 @@ TEST(DownloadSafety, NamesTheSystemWouldChangeOrMisreadAreRefused) {
 #ifdef _WIN32
 // The bytes of `path` read through the system, streams included.
 QByteArray systemBytes(const std::wstring& path) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return "<missing>";
     QByteArray out(4096, '\0');
     DWORD got = 0;
