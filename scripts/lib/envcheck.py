@@ -107,7 +107,9 @@ class Database(unittest.TestCase):
                 if n != "lo" and fh.read().strip() == "up":
                     up.append(n)
         if up:
-            self.assertEqual(len(main), 1, "no user_mac row although %s is up" % up)
+            # The first row is this machine's address as the Linux build
+            # finds it; the others let the Windows build under wine in.
+            self.assertGreaterEqual(len(main), 1, "no user_mac row although %s is up" % up)
 
     def test_server_settings(self):
         def var(name, port):
