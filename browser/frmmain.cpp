@@ -16,6 +16,7 @@
 #include "core/msgbox.h"
 #include "core/session.h"
 #include "core/terminate.h"
+#include "formats/localname.h"
 #include "ui_frmmain.h"
 
 namespace {
@@ -101,7 +102,7 @@ void FrmMain::StartFtp() {
     const QFileInfo local(LocalFolder);
     if (!local.exists() && !QDir().mkpath(LocalFolder)) {
         // Downloads will fail with their own message; the list still works.
-        platform::MsgBox(QStringLiteral("내려받을 폴더를 만들 수 없습니다.\r\n") + LocalFolder,
+        platform::MsgBox(QStringLiteral("내려받을 폴더를 만들 수 없습니다.\r\n") + QDir::toNativeSeparators(LocalFolder),
                          platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
     }
     setCursor(Qt::WaitCursor);
@@ -203,7 +204,7 @@ void FrmMain::DownLoadSelected() {
         if (browser::IsSafeLocalName(name)) {
             ok = FileDownLoad(RemoteFolder + name, LocalFolder, QString());
         } else {
-            platform::MsgBox(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + name,
+            platform::MsgBox(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + formats::VisibleName(name),
                              platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
         }
         modMain::ShowMsg(ok ? QStringLiteral("파일다운로드가 완료되었습니다.")
