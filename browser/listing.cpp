@@ -128,8 +128,12 @@ ListResult ListInto(inet::Handle* hConnect, const QString& remoteFolder, QChar g
             })
                                                  : std::function<void()>());
             try {
-                if (!inet::FtpListFolder(hConnect, remoteFolder, [&writer](const inet::FindData& fd) { writer.add(fd); }))
+                bool serverCut = false;
+                if (!inet::FtpListFolder(hConnect, remoteFolder, [&writer](const inet::FindData& fd) { writer.add(fd); },
+                                         &serverCut))
                     result = ListResult::Failed;
+                else if (serverCut)
+                    result = ListResult::Cut;
             } catch (const TooMany&) {
                 result = ListResult::Cut;
             }

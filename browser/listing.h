@@ -20,7 +20,7 @@ struct ListLine {
 enum class ListResult {
     Whole,   // every entry is listed (an empty folder too)
     Failed,  // the listing failed: no lines
-    Cut,     // the folder holds more than a list keeps: the first entries are listed
+    Cut,     // more entries than a list keeps, or than the server would list: the first ones
 };
 
 // How much one listing keeps. Past either figure the listing stops and the

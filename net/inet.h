@@ -101,6 +101,10 @@ bool InternetFindNextFileA(Handle* hFind, FindData& out);
 // when the whole listing came in, an empty one too; false when it failed,
 // and the entries handed over so far are then not the whole folder.
 bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::function<void(const FindData&)>& onEntry);
+// The same; *truncated tells whether the server, while reporting success,
+// said it cut the listing short (some servers stop at a fixed count).
+bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::function<void(const FindData&)>& onEntry,
+                   bool* truncated);
 
 // Opens a remote file for reading (binary; FTP_TRANSFER_TYPE_ASCII asks for
 // an ASCII transfer). Null when the server will not send it: missing, a

@@ -24,6 +24,7 @@ public:
 
     void replyLine(const QByteArray& line, bool continuation) override {
         const bool coded = line.size() >= 3 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2]);
+        if (transferStarted && line.toLower().contains("truncated")) truncated = true;
         if (coded && (line.size() == 3 || line[3] == ' ')) {
             lastReply = line.left(3).toInt();
             if (lastReply == 125 || lastReply == 150) transferStarted = true;
@@ -38,12 +39,16 @@ public:
     void reset() override {
         Sink::reset();
         lastReply = 0;
-        transferStarted = inFeatures_ = false;
+        transferStarted = inFeatures_ = truncated = false;
         features.clear();
     }
 
     int lastReply = 0;             // code of the last complete reply
     bool transferStarted = false;  // 125/150: the data is on its way
+    // The server said, after the data had started, that it cut the listing
+    // ("226 Output truncated to 10000 matches"): a success that is not the
+    // whole folder.
+    bool truncated = false;
     QList<QByteArray> features;    // what FEAT listed
 
 private:
@@ -382,6 +387,12 @@ HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, c
 }
 
 bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::function<void(const FindData&)>& onEntry) {
+    return FtpListFolder(hConnect, searchFile, onEntry, nullptr);
+}
+
+bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::function<void(const FindData&)>& onEntry,
+                   bool* truncated) {
+    if (truncated) *truncated = false;
     FtpConnection* conn = connectionOf(hConnect);
     if (!conn) return false;
     FtpSession& session = *conn->session;
@@ -434,6 +445,7 @@ bool FtpListFolder(Handle* hConnect, const QString& searchFile, const std::funct
         if (rc != CURLE_OK) return false;
         parser.finish();
         names.finish();
+        if (truncated) *truncated = reply.truncated;
         return true;
     }
 }

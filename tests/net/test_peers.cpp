@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTimeZone>
 #include <algorithm>
 #include <map>
@@ -340,6 +341,34 @@ INSTANTIATE_TEST_SUITE_P(Peers, FtpPeer, ::testing::ValuesIn(kFtpPeers),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // nginx over the main update server's folder: the same answers.
+// Pure-FTPd stops a listing at 10,000 entries and still answers 226
+// ("Output truncated to 10000 matches"): the listing must say it is cut, or
+// the window would show part of a folder as the whole. Other listings are
+// whole.
+TEST(PureFtpdPeer, ListingCutByTheServerIsReportedAsCut) {
+    const int port = peerPort("PEER_PUREFTPD_PORT");
+    SKIP_UNLESS_LISTENING("pureftpd", port);
+    const QString many = QStringLiteral("%1/peers/home-pureftpd/many").arg(QString::fromUtf8(testenv::kEnvDir));
+    QDir().mkpath(many);
+    for (int i = 0; i < 10050; ++i) {
+        QFile f(QStringLiteral("%1/f%2").arg(many).arg(i, 5, 10, QLatin1Char('0')));
+        if (!f.exists()) {
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << f.fileName().toStdString();
+        }
+    }
+    const auto cleanup = qScopeGuard([&many] { QDir(many).removeRecursively(); });
+    Session s(port, INTERNET_FLAG_PASSIVE);
+    ASSERT_TRUE(s.conn);
+    int entries = 0;
+    bool cut = false;
+    ASSERT_TRUE(FtpListFolder(s.conn.get(), QStringLiteral("many"), [&](const FindData&) { ++entries; }, &cut));
+    EXPECT_TRUE(cut);
+    EXPECT_LT(entries, 10050);
+    cut = true;
+    ASSERT_TRUE(FtpListFolder(s.conn.get(), QStringLiteral("as_files"), [](const FindData&) {}, &cut));
+    EXPECT_FALSE(cut);
+}
+
 TEST(NginxPeer, UpdateFetchAndDownloadAsFromTheMainServer) {
     const int port = peerPort("PEER_NGINX_PORT");
     SKIP_UNLESS_LISTENING("nginx", port);
