@@ -230,6 +230,20 @@ void RemoveLog() {
 }
 
 QString MaskSecrets(const QString& text) {
+#if defined(Q_OS_WIN)
+    // Worker threads mask their lines too. With the pattern compiler's JIT
+    // each such thread gets a stack of its own, which the static Windows
+    // build frees wrongly when a std::thread ends: about every other run of
+    // four logging threads crashed at thread exit. Log lines are short, so
+    // matching without JIT costs nothing that shows. Qt reads the setting
+    // once, at the first match in the process; the log's first line is masked
+    // before any other pattern runs.
+    static const bool noJit = [] {
+        if (!qEnvironmentVariableIsSet("QT_ENABLE_REGEXP_JIT")) qputenv("QT_ENABLE_REGEXP_JIT", "0");
+        return true;
+    }();
+    Q_UNUSED(noJit);
+#endif
     using RE = QRegularExpression;
     static const RE hashCall(QStringLiteral(R"(\b(?:SHA1|SHA2|SHA|MD5|OLD_PASSWORD|PASSWORD|ENCRYPT|)"
                                             R"(AES_ENCRYPT|DES_ENCRYPT)\s*\(\s*)"),
