@@ -27,9 +27,9 @@ QString GetMyMacAddress(const platform::AdapterSource& adapters) {
         const QString moniker = QStringLiteral("winmgmts:\\\\") + QStringLiteral(".") +
                                 QStringLiteral("\\root\\cimv2");
         const auto wmi = platform::WmiNamespace::GetObject(moniker, adapters);
-        const auto adapters = wmi.ExecQuery(
+        const auto enabled = wmi.ExecQuery(
             QStringLiteral("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True"));
-        for (const auto& a : adapters) {
+        for (const auto& a : enabled) {
             if (!a.MACAddress) continue;
             QString mac = *a.MACAddress;
             mac.remove(QLatin1Char('-'));

@@ -235,4 +235,4 @@ TEST_P(Cp949Peer, NamesThatAreUtf8ByChanceReadAsTheCodePage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DosAndUnix, Cp949Peer, ::testing::ValuesIn(kPeers),
-                         [](const auto& info) { return info.index == 0 ? "Dos" : "Unix"; });
+                         [](const auto& p) { return p.index == 0 ? "Dos" : "Unix"; });

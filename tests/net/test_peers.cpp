@@ -338,7 +338,7 @@ TEST_P(FtpPeer, DeletesOnlyWhatItNames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, FtpPeer, ::testing::ValuesIn(kFtpPeers),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // nginx over the main update server's folder: the same answers.
 // Pure-FTPd stops a listing at 10,000 entries and still answers 226
