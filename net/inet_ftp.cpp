@@ -191,6 +191,12 @@ private:
             case CURLE_COULDNT_CONNECT:
             case CURLE_FTP_WEIRD_SERVER_REPLY:
                 return true;
+            case CURLE_OPERATION_TIMEDOUT:
+                // Not a word back on a connection that was logged in: the
+                // command never reached the server (seen now and then in
+                // active mode after a finished download), so a fresh
+                // connection gets it once more.
+                return reply.lastReply == 0;
             default:
                 return false;
         }
