@@ -11,8 +11,8 @@ int main(int argc, char** argv) {
     platform::HardenDllSearch();
     QApplication app(argc, argv);
     core::InstallLog();  // core/log.h: orvel-as.log beside config.ini (Windows) or in ~/.config
-    platform::SetUpKoreanUi(app);
-    platform::InstallQtMessageBoxes();
+    gui::SetUpKoreanUi(app);
+    gui::InstallQtMessageBoxes();
     if (!modMain::Main()) return 0;
     return app.exec();
 }

@@ -15,7 +15,7 @@
 
 namespace modMain {
 
-using platform::ExitCode;
+using core::ExitCode;
 
 bool CheckStartupDB(const ConnectionSettings& settings) {
     QString v;
@@ -32,7 +32,7 @@ bool CheckStartupDB(const ConnectionSettings& settings) {
     } catch (const std::exception&) {
         // Every cause ends in the same message below, a memory failure too;
         // only the log tells them apart.
-        const platform::Error e = platform::CurrentError();
+        const platform::Error e = core::CurrentError();
         qCWarning(core::lcApp, "start-up check: error %ld (%s) from %s", e.number(), qUtf8Printable(e.description()),
                   qUtf8Printable(e.source().isEmpty() ? QStringLiteral("CheckStartupDB") : e.source()));
     }
@@ -41,16 +41,16 @@ bool CheckStartupDB(const ConnectionSettings& settings) {
         conn.reset();
     }
     if (v == QLatin1String("1")) return true;
-    platform::MsgBox(QStringLiteral("파일을 찾을 수 없습니다..."), platform::MsgButtons::Ok,
-                     platform::MsgIcon::None, QStringLiteral("초기화 실패"));
+    core::MsgBox(QStringLiteral("파일을 찾을 수 없습니다..."), core::MsgButtons::Ok,
+                     core::MsgIcon::None, QStringLiteral("초기화 실패"));
     return false;
 }
 
 bool Main(const modOrvelDBConsts::Endpoints& endpoints) {
     if (platform::PrevInstance()) {
-        platform::MsgBox(QStringLiteral("프로그램이 이미 실행중 입니다."), platform::MsgButtons::Ok,
-                         platform::MsgIcon::None, platform::AppTitle());
-        platform::EndProgramNow(ExitCode::AlreadyRunning);
+        core::MsgBox(QStringLiteral("프로그램이 이미 실행중 입니다."), core::MsgButtons::Ok,
+                         core::MsgIcon::None, core::AppTitle());
+        core::EndProgramNow(ExitCode::AlreadyRunning);
     }
 
     // The self-update runs before the database is touched; a waiting new
@@ -58,14 +58,14 @@ bool Main(const modOrvelDBConsts::Endpoints& endpoints) {
     bool skip = false;
     modAutoUpdateV1_Launcher::RunAutoUpdate(skip);
 
-    if (!CheckStartupDB(endpoints.db)) platform::EndProgramNow(ExitCode::StartupDbFailed);
+    if (!CheckStartupDB(endpoints.db)) core::EndProgramNow(ExitCode::StartupDbFailed);
 
-    gAppTitle = platform::AppTitle();
+    gAppTitle = core::AppTitle();
 
     {
         frmLogin login(nullptr, endpoints);
         login.exec();
-        if (!login.LoginSucceeded) platform::EndProgramNow(ExitCode::LoginNotSucceeded);
+        if (!login.LoginSucceeded) core::EndProgramNow(ExitCode::LoginNotSucceeded);
         login.Form_Unload();
     }
 

@@ -233,9 +233,9 @@ int list(int mlsdPort, int listPort, int rounds, int idlePort) {
 
 int download(int port, const QString& name, const QString& source, int rounds) {
     std::vector<QString> said;
-    platform::setMsgBoxHandler([&said](const platform::MsgBoxRecord& r) {
+    core::SetMsgBoxHandler([&said](const core::MsgBoxRecord& r) {
         said.push_back(r.text);
-        return platform::MsgAnswer::Ok;
+        return core::MsgAnswer::Ok;
     });
     auto w = openWindow(port);
     bool found = false;
@@ -309,9 +309,9 @@ int download(int port, const QString& name, const QString& source, int rounds) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    platform::setMsgBoxHandler([](const platform::MsgBoxRecord& r) {
+    core::SetMsgBoxHandler([](const core::MsgBoxRecord& r) {
         std::fprintf(stderr, "message: %s\n", r.text.toUtf8().constData());
-        return platform::MsgAnswer::Ok;
+        return core::MsgAnswer::Ok;
     });
     const QStringList a = app.arguments();
     if (a.size() >= 6 && a[1] == QLatin1String("list"))

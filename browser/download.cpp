@@ -16,7 +16,7 @@ constexpr quint32 kBlock = 1024;
 constexpr qsizetype kWriteChunk = 256 * 1024;
 
 void exclamation(const QString& text) {
-    platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
+    core::MsgBox(text, core::MsgButtons::Ok, core::MsgIcon::Exclamation, core::AppTitle());
 }
 
 void logFailure(const QString& remotePath, const QString& cause) {
@@ -33,15 +33,15 @@ struct Outcome {
 // Copies the remote file into a temporary file that replaces `localPath`
 // only when every byte is there. Runs off the window thread: no widgets, no
 // message boxes.
-Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QString& localFolder,
+Outcome transfer(net::Handle* hConnect, const QByteArray& remoteBytes, const QString& localFolder,
                  const QString& localPath) {
     using Kind = Outcome::Kind;
-    inet::HInternet file = remoteBytes.isEmpty() ? nullptr
-                                                 : inet::FtpOpenFileRaw(hConnect, remoteBytes, inet::GENERIC_READ,
-                                                                        inet::FTP_TRANSFER_TYPE_BINARY, 0);
+    net::HInternet file = remoteBytes.isEmpty() ? nullptr
+                                                 : net::FtpOpenFileRaw(hConnect, remoteBytes, net::GENERIC_READ,
+                                                                        net::FTP_TRANSFER_TYPE_BINARY, 0);
     if (!file) return {Kind::NotFound};
     // An unknown size would pass an empty file off as the download.
-    const qint64 size = inet::FtpGetFileSize64(file.get());
+    const qint64 size = net::FtpGetFileSize64(file.get());
     if (size < 0) return {Kind::ReadFailed};
 
     // A folder that leads elsewhere would put the file wherever its link
@@ -64,12 +64,12 @@ Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QS
         const quint32 n = left >= kBlock ? kBlock : static_cast<quint32>(left);
         if (filled + n > kWriteChunk && !(writeOk = flush())) break;
         quint32 got = 0;
-        readOk = inet::InternetReadFile(file.get(), chunk.data() + filled, n, &got) && got == n;
+        readOk = net::InternetReadFile(file.get(), chunk.data() + filled, n, &got) && got == n;
         filled += readOk ? n : 0;
         left -= readOk ? n : 0;
     }
     if (readOk && writeOk) writeOk = flush();
-    inet::InternetCloseHandle(file);
+    net::InternetCloseHandle(file);
 
     if (!readOk) return {Kind::ReadFailed};  // `out` discards the temporary file
     out.markFromInternet();
@@ -81,13 +81,13 @@ Outcome transfer(inet::Handle* hConnect, const QByteArray& remoteBytes, const QS
 
 bool IsSafeLocalName(const QString& name) { return formats::IsWritableLocalName(name); }
 
-bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QString& localFolder,
+bool FileDownLoad(net::Handle* hConnect, const QString& remotePath, const QString& localFolder,
                   QString localName, const QStringList& listedNames) {
     if (localName.isEmpty()) {
         const qsizetype slash = remotePath.lastIndexOf(QLatin1Char('/'));
         if (slash < 0) {
-            platform::MsgBox(QStringLiteral("파일명을 알수 없습니다."), platform::MsgButtons::Ok,
-                             platform::MsgIcon::None, platform::AppTitle());
+            core::MsgBox(QStringLiteral("파일명을 알수 없습니다."), core::MsgButtons::Ok,
+                             core::MsgIcon::None, core::AppTitle());
             return false;
         }
         localName = remotePath.mid(slash + 1);
@@ -130,12 +130,12 @@ bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QStri
             exclamation(QStringLiteral("FTP파일 읽기에 실패했습니다."));
             return false;
         case Outcome::Kind::LocalFailed: {
-            const long number = platform::FileErrorNumber(QFileDevice::UnspecifiedError, outcome.systemError);
+            const long number = core::FileErrorNumber(QFileDevice::UnspecifiedError, outcome.systemError);
             logFailure(remotePath, outcome.folderIsLink
                                        ? QStringLiteral("the folder %1 is a link").arg(localFolder)
                                        : QStringLiteral("writing in %1: %2")
                                              .arg(localFolder, platform::SystemErrorText(outcome.systemError)));
-            platform::ShowTrappedError(number, platform::ErrorDescription(number), QStringLiteral("FileDownLoad"),
+            core::ShowTrappedError(number, core::ErrorDescription(number), QStringLiteral("FileDownLoad"),
                                        QStringLiteral("FrmMain"));
             return false;
         }

@@ -16,7 +16,7 @@ namespace browser {
 // would change, misread or take as a path are refused (IsSafeLocalName), and
 // on Windows so is a name that equals another of `listedNames` (the names
 // the window lists beside it) except for case: both would land in one file.
-bool FileDownLoad(inet::Handle* hConnect, const QString& remotePath, const QString& localFolder,
+bool FileDownLoad(net::Handle* hConnect, const QString& remotePath, const QString& localFolder,
                   QString localName, const QStringList& listedNames = {});
 
 // A name from the server that may be written inside the local folder as it

@@ -22,7 +22,7 @@
 namespace {
 
 const QString kModule = QStringLiteral("FrmMain");
-constexpr auto kForm = platform::ModuleKind::Form;
+constexpr auto kForm = core::ModuleKind::Form;
 // The caption at rest; commands show their status after it.
 const QString kCaption = QStringLiteral("데이터 리스트");
 
@@ -79,7 +79,7 @@ FrmMain::FrmMain(FrmMainEndpoints endpoints, QWidget* parent)
 
     // While the server is busy the window keeps repainting, so it never
     // shows as not responding; it takes no user input meanwhile.
-    inet::SetWaitCallback([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    net::SetWaitCallback([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }
 
 FrmMain::~FrmMain() { Form_Unload(); }
@@ -102,16 +102,16 @@ void FrmMain::StartFtp() {
     const QFileInfo local(LocalFolder);
     if (!local.exists() && !QDir().mkpath(LocalFolder)) {
         // Downloads will fail with their own message; the list still works.
-        platform::MsgBox(QStringLiteral("내려받을 폴더를 만들 수 없습니다.\r\n") + QDir::toNativeSeparators(LocalFolder),
-                         platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
+        core::MsgBox(QStringLiteral("내려받을 폴더를 만들 수 없습니다.\r\n") + QDir::toNativeSeparators(LocalFolder),
+                         core::MsgButtons::Ok, core::MsgIcon::Exclamation, core::AppTitle());
     }
     setCursor(Qt::WaitCursor);
     FtpConnect();
     if (hInternet && hConnect) {
         SetList();
     } else {
-        platform::MsgBox(QStringLiteral("서버에 접속되어 있지 않습니다!"), platform::MsgButtons::Ok,
-                         platform::MsgIcon::Information, platform::AppTitle());
+        core::MsgBox(QStringLiteral("서버에 접속되어 있지 않습니다!"), core::MsgButtons::Ok,
+                         core::MsgIcon::Information, core::AppTitle());
     }
     unsetCursor();
 }
@@ -119,26 +119,26 @@ void FrmMain::StartFtp() {
 void FrmMain::FtpConnect() {
     if (hInternet && hConnect) return;
     QString failure;
-    hInternet = inet::InternetOpenA(QStringLiteral("ORVEL"), inet::INTERNET_OPEN_TYPE_DIRECT, QString(),
-                                    QString(), inet::INTERNET_FLAG_NO_CACHE_WRITE);
+    hInternet = net::InternetOpenA(QStringLiteral("ORVEL"), net::INTERNET_OPEN_TYPE_DIRECT, QString(),
+                                    QString(), net::INTERNET_FLAG_NO_CACHE_WRITE);
     if (!hInternet) {
         failure = QStringLiteral("서버 접속 실패! - 세션단계");
     } else {
-        hConnect = inet::InternetConnectA(hInternet.get(), m_endpoints.ftpHost, m_endpoints.ftpPort,
+        hConnect = net::InternetConnectA(hInternet.get(), m_endpoints.ftpHost, m_endpoints.ftpPort,
                                           QStringLiteral("qxasftp"), QStringLiteral("Kd38-47.2Wm"),
-                                          inet::INTERNET_SERVICE_FTP, 0, 0);
+                                          net::INTERNET_SERVICE_FTP, 0, 0);
         if (hConnect) return;
         failure = QStringLiteral("서버 접속 실패! - URL단계");
     }
-    platform::MsgBox(failure, platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
-    inet::InternetCloseHandle(hInternet);
-    platform::EndProgramNow(platform::ExitCode::FtpConnectFailed);
+    core::MsgBox(failure, core::MsgButtons::Ok, core::MsgIcon::Exclamation, core::AppTitle());
+    net::InternetCloseHandle(hInternet);
+    core::EndProgramNow(core::ExitCode::FtpConnectFailed);
 }
 
 void FrmMain::FtpDisconnect() {
     // The connection always goes before the handle it belongs to.
-    if (hConnect) inet::InternetCloseHandle(hConnect);
-    if (hInternet) inet::InternetCloseHandle(hInternet);
+    if (hConnect) net::InternetCloseHandle(hConnect);
+    if (hInternet) net::InternetCloseHandle(hInternet);
 }
 
 void FrmMain::CmdClose_Click() { close(); }
@@ -167,8 +167,8 @@ int FrmMain::SelectedRow() const {
 
 void FrmMain::SetList() {
     if (!hInternet || !hConnect) {
-        platform::MsgBox(QStringLiteral("서버에 연결되어 있지 않습니다."), platform::MsgButtons::Ok,
-                         platform::MsgIcon::Information, platform::AppTitle());
+        core::MsgBox(QStringLiteral("서버에 연결되어 있지 않습니다."), core::MsgButtons::Ok,
+                         core::MsgIcon::Information, core::AppTitle());
         return;
     }
     // The listing runs on a worker while this thread waits: the window must
@@ -176,22 +176,22 @@ void FrmMain::SetList() {
     const Busy busy(m_busy);
     // A failure is reported; the list shows what was adopted before it.
     browser::ListResult result = browser::ListResult::Whole;
-    platform::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
+    core::TrapErrors(QStringLiteral("SetList"), kModule, kForm, [&] {
         result = browser::ListInto(hConnect.get(), RemoteFolder, groupSeparator(), *m_lines);
     });
     if (result == browser::ListResult::Cut) {
         // Beyond what a list keeps (browser::ListLimits) the user learns the
         // list is not the whole folder.
         const QString shown = QLocale::system().toString(m_lines->rowCount());
-        platform::MsgBox(QStringLiteral("파일이 너무 많아 처음 %1개만 표시합니다.").arg(shown), platform::MsgButtons::Ok,
-                         platform::MsgIcon::Information, platform::AppTitle());
+        core::MsgBox(QStringLiteral("파일이 너무 많아 처음 %1개만 표시합니다.").arg(shown), core::MsgButtons::Ok,
+                         core::MsgIcon::Information, core::AppTitle());
     }
 }
 
 void FrmMain::DownLoadSelected() {
     const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
-    platform::TrapErrors(QStringLiteral("DownLoadSelected"), kModule, kForm, [&] {
+    core::TrapErrors(QStringLiteral("DownLoadSelected"), kModule, kForm, [&] {
         const int row = SelectedRow();
         const QString name = m_lines->name(row);
         if (name.isEmpty()) return;
@@ -204,8 +204,8 @@ void FrmMain::DownLoadSelected() {
         if (browser::IsSafeLocalName(name)) {
             ok = FileDownLoad(RemoteFolder + name, LocalFolder, QString());
         } else {
-            platform::MsgBox(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + formats::VisibleName(name),
-                             platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
+            core::MsgBox(QStringLiteral("내려받을 수 없는 파일명입니다.\r\n\r\n") + formats::VisibleName(name),
+                             core::MsgButtons::Ok, core::MsgIcon::Exclamation, core::AppTitle());
         }
         modMain::ShowMsg(ok ? QStringLiteral("파일다운로드가 완료되었습니다.")
                             : QStringLiteral("파일다운로드가 실패하였습니다."),
@@ -230,13 +230,13 @@ bool FrmMain::FileDownLoad(const QString& remotePath, const QString& localFolder
 void FrmMain::cmdDelete_Click() {
     const Busy busy(m_busy);
     setCursor(Qt::WaitCursor);
-    platform::TrapErrors(QStringLiteral("cmdDelete_Click"), kModule, kForm, [&] {
+    core::TrapErrors(QStringLiteral("cmdDelete_Click"), kModule, kForm, [&] {
         const int row = SelectedRow();
         const QString name = m_lines->name(row);
         if (name.isEmpty()) return;
         const browser::LineInUse line(hConnect.get(), RemoteFolder, name, m_lines->rawName(row));
-        if (platform::MsgBox(QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"), platform::MsgButtons::YesNo,
-                             platform::MsgIcon::None, platform::AppTitle()) != platform::MsgAnswer::Yes)
+        if (core::MsgBox(QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"), core::MsgButtons::YesNo,
+                             core::MsgIcon::None, core::AppTitle()) != core::MsgAnswer::Yes)
             return;
         setWindowTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 삭제 중..."));
         if (hConnect && browser::DeleteRemoteFile(hConnect.get(), RemoteFolder + name)) {

@@ -54,8 +54,8 @@ private:
     std::unique_ptr<Ui::FrmMain> ui;
     browser::ListModel* m_lines;  // what List1 shows
     FrmMainEndpoints m_endpoints;
-    inet::HInternet hInternet;
-    inet::HInternet hConnect;
+    net::HInternet hInternet;
+    net::HInternet hConnect;
     QString RemoteFolder;
     QString LocalFolder;
 

@@ -2,7 +2,7 @@
 
 #include "formats/koreanstring.h"
 
-namespace listline {
+namespace browser {
 namespace {
 
 constexpr qint64 kDay = 86400;
@@ -67,7 +67,7 @@ QString LineFormatter::Format(const QString& name, const QDateTime& utcMtime, qi
     int columns = 0;
     for (int i = 32 - n; i < 32; ++i) columns += digits[i] == sep_ ? sepWidth_ : 1;
     if (negative || columns > 10)
-        return FormatListLine(name, utcMtime, size, sep_);  // rare: the general routine cuts or signs
+        return formats::FormatListLine(name, utcMtime, size, sep_);  // rare: the general routine cuts or signs
 
     const qint64 utc = utcMtime.isValid() ? utcMtime.toSecsSinceEpoch() : kZeroFileTime;
     const qint64 local = utc + OffsetAt(utc);
@@ -76,7 +76,7 @@ QString LineFormatter::Format(const QString& name, const QDateTime& utcMtime, qi
     qint64 y = 0;
     int mo = 0, d = 0;
     civilFromDays(day, y, mo, d);
-    if (y < 0 || y > 9999) return FormatListLine(name, utcMtime, size, sep_);
+    if (y < 0 || y > 9999) return formats::FormatListLine(name, utcMtime, size, sep_);
 
     QString line(name.size() + 1 + 10 + 1 + 9 + 10 + 3, Qt::Uninitialized);
     QChar* p = line.data();
@@ -103,4 +103,4 @@ QString LineFormatter::Format(const QString& name, const QDateTime& utcMtime, qi
     return line;
 }
 
-}  // namespace listline
+}  // namespace browser

@@ -1,6 +1,6 @@
 #pragma once
 // List lines for a whole listing, built one after another at the pace the
-// listing arrives. Each line is exactly what listline::FormatListLine gives;
+// listing arrives. Each line is exactly what formats::FormatListLine gives;
 // the work per line is one allocation and no conversion through the code
 // page or the calendar library.
 #include <QChar>
@@ -9,7 +9,7 @@
 #include <QString>
 #include <limits>
 
-namespace listline {
+namespace browser {
 
 class LineFormatter {
 public:
@@ -35,4 +35,4 @@ private:
     static constexpr int kChangeDay = 1 << 30;  // "this day has a change"
 };
 
-}  // namespace listline
+}  // namespace browser

@@ -47,7 +47,7 @@ public:
         since_.start();
     }
 
-    void add(const inet::FindData& fd) {
+    void add(const net::FindData& fd) {
         // A name ends at its first NUL; an entry without a name is left out.
         QStringView name = fd.cFileName;
         const qsizetype nul = name.indexOf(QChar(u'\0'));
@@ -109,7 +109,7 @@ thread_local LineInUse* t_lineInUse = nullptr;
 ListLimits CurrentListLimits() { return limits(); }
 void SetListLimits(const ListLimits& l) { limits() = l; }
 
-ListResult ListInto(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep, ListModel& model) {
+ListResult ListInto(net::Handle* hConnect, const QString& remoteFolder, QChar groupSep, ListModel& model) {
     // Shared with the queued adoptions, which may run after this returns.
     const auto handover = std::make_shared<Handover>();
     const QPointer<ListModel> target(&model);
@@ -129,7 +129,7 @@ ListResult ListInto(inet::Handle* hConnect, const QString& remoteFolder, QChar g
                                                  : std::function<void()>());
             try {
                 bool serverCut = false;
-                if (!inet::FtpListFolder(hConnect, remoteFolder, [&writer](const inet::FindData& fd) { writer.add(fd); },
+                if (!net::FtpListFolder(hConnect, remoteFolder, [&writer](const net::FindData& fd) { writer.add(fd); },
                                          &serverCut))
                     result = ListResult::Failed;
                 else if (serverCut)
@@ -146,7 +146,7 @@ ListResult ListInto(inet::Handle* hConnect, const QString& remoteFolder, QChar g
     return result;
 }
 
-std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep) {
+std::vector<ListLine> ReadListLines(net::Handle* hConnect, const QString& remoteFolder, QChar groupSep) {
     ListModel model;
     std::vector<ListLine> lines;
     if (ListInto(hConnect, remoteFolder, groupSep, model) == ListResult::Failed) return lines;
@@ -155,10 +155,10 @@ std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remot
     return lines;
 }
 
-LineInUse::LineInUse(inet::Handle* hConnect, const QString& remoteFolder, const QString& name,
+LineInUse::LineInUse(net::Handle* hConnect, const QString& remoteFolder, const QString& name,
                      const QByteArray& rawName)
     : connection_(hConnect), path_(remoteFolder + name), outer_(t_lineInUse) {
-    const QByteArray folder = inet::FtpPathBytes(hConnect, remoteFolder);
+    const QByteArray folder = net::FtpPathBytes(hConnect, remoteFolder);
     // Without bytes of its own (or a folder the server cannot be told), the
     // line is named by its text like any other path.
     if (!rawName.isEmpty() && (!folder.isEmpty() || remoteFolder.isEmpty())) bytes_ = folder + rawName;
@@ -167,15 +167,15 @@ LineInUse::LineInUse(inet::Handle* hConnect, const QString& remoteFolder, const 
 
 LineInUse::~LineInUse() { t_lineInUse = outer_; }
 
-QByteArray RemotePathBytes(inet::Handle* hConnect, const QString& remotePath) {
+QByteArray RemotePathBytes(net::Handle* hConnect, const QString& remotePath) {
     for (const LineInUse* l = t_lineInUse; l; l = l->outer_)
         if (l->connection_ == hConnect && !l->bytes_.isEmpty() && l->path_ == remotePath) return l->bytes_;
-    return inet::FtpPathBytes(hConnect, remotePath);
+    return net::FtpPathBytes(hConnect, remotePath);
 }
 
-bool DeleteRemoteFile(inet::Handle* hConnect, const QString& remotePath) {
+bool DeleteRemoteFile(net::Handle* hConnect, const QString& remotePath) {
     const QByteArray bytes = RemotePathBytes(hConnect, remotePath);
-    return !bytes.isEmpty() && inet::FtpDeleteFileRaw(hConnect, bytes);
+    return !bytes.isEmpty() && net::FtpDeleteFileRaw(hConnect, bytes);
 }
 
 }  // namespace browser

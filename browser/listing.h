@@ -36,10 +36,10 @@ void SetListLimits(const ListLimits& limits);  // tests only
 // order, off the window thread: the model is emptied at once and its rows
 // arrive in batches while the server lists. `groupSep` is the locale's
 // thousands separator. A failed listing leaves the model empty.
-ListResult ListInto(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep, ListModel& model);
+ListResult ListInto(net::Handle* hConnect, const QString& remoteFolder, QChar groupSep, ListModel& model);
 
 // The same listing as plain lines (for callers without a window).
-std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remoteFolder, QChar groupSep);
+std::vector<ListLine> ReadListLines(net::Handle* hConnect, const QString& remoteFolder, QChar groupSep);
 
 // The line a command works on. While it lives (on this thread),
 // RemotePathBytes spells the line's path, its folder followed by its name,
@@ -47,14 +47,14 @@ std::vector<ListLine> ReadListLines(inet::Handle* hConnect, const QString& remot
 // their own file.
 class LineInUse {
 public:
-    LineInUse(inet::Handle* hConnect, const QString& remoteFolder, const QString& name, const QByteArray& rawName);
+    LineInUse(net::Handle* hConnect, const QString& remoteFolder, const QString& name, const QByteArray& rawName);
     ~LineInUse();
     LineInUse(const LineInUse&) = delete;
     LineInUse& operator=(const LineInUse&) = delete;
 
 private:
-    friend QByteArray RemotePathBytes(inet::Handle*, const QString&);
-    const inet::Handle* connection_;
+    friend QByteArray RemotePathBytes(net::Handle*, const QString&);
+    const net::Handle* connection_;
     QString path_;       // folder and name as text
     QByteArray bytes_;   // as the server spells them
     LineInUse* outer_;
@@ -63,9 +63,9 @@ private:
 // The bytes that name `remotePath` on the server: the line in use's bytes
 // when the path is that line's, else the text as the connection spells it
 // (empty when it cannot be spelt).
-QByteArray RemotePathBytes(inet::Handle* hConnect, const QString& remotePath);
+QByteArray RemotePathBytes(net::Handle* hConnect, const QString& remotePath);
 
 // Deletes the file `remotePath` names (see RemotePathBytes) on the server.
-bool DeleteRemoteFile(inet::Handle* hConnect, const QString& remotePath);
+bool DeleteRemoteFile(net::Handle* hConnect, const QString& remotePath);
 
 }  // namespace browser

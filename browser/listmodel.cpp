@@ -47,7 +47,7 @@ QByteArray ListChunk::rawName(int i) const {
 }
 
 ListModel::ListModel(QObject* parent)
-    : QAbstractListModel(parent), format_(std::make_unique<listline::LineFormatter>(QLatin1Char(','))) {}
+    : QAbstractListModel(parent), format_(std::make_unique<browser::LineFormatter>(QLatin1Char(','))) {}
 
 ListModel::~ListModel() = default;
 
@@ -109,7 +109,7 @@ void ListModel::clear(QChar groupSep) {
     starts_.clear();
     rows_ = 0;
     lastChunk_ = 0;
-    format_ = std::make_unique<listline::LineFormatter>(groupSep);
+    format_ = std::make_unique<browser::LineFormatter>(groupSep);
     endResetModel();
 }
 

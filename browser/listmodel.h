@@ -79,7 +79,7 @@ private:
     std::vector<std::unique_ptr<ListChunk>> chunks_;
     std::vector<int> starts_;  // first row of each chunk
     int rows_ = 0;
-    mutable std::unique_ptr<listline::LineFormatter> format_;
+    mutable std::unique_ptr<browser::LineFormatter> format_;
     mutable size_t lastChunk_ = 0;  // views ask for neighbouring rows
 };
 

@@ -5,7 +5,7 @@
 
 #include <new>
 
-namespace platform {
+namespace core {
 
 QString AppTitle() { return QString::fromUtf8(buildconfig::kAppTitle); }
 
@@ -39,35 +39,35 @@ QString ErrorDescription(long number) {
     }
 }
 
-Error RuntimeError(long number) { return Error(number, QString(), ErrorDescription(number)); }
+platform::Error RuntimeError(long number) { return platform::Error(number, QString(), ErrorDescription(number)); }
 
-long RuntimeErrorNumber(SystemFailure failure, long otherwise) {
+long RuntimeErrorNumber(platform::SystemFailure failure, long otherwise) {
     switch (failure) {
-    case SystemFailure::NotFound: return err::FileNotFound;
-    case SystemFailure::AccessDenied: return err::PermissionDenied;
-    case SystemFailure::DiskFull: return err::DiskFull;
-    case SystemFailure::OutOfMemory: return err::OutOfMemory;
-    case SystemFailure::None:
-    case SystemFailure::Other: break;
+    case platform::SystemFailure::NotFound: return err::FileNotFound;
+    case platform::SystemFailure::AccessDenied: return err::PermissionDenied;
+    case platform::SystemFailure::DiskFull: return err::DiskFull;
+    case platform::SystemFailure::OutOfMemory: return err::OutOfMemory;
+    case platform::SystemFailure::None:
+    case platform::SystemFailure::Other: break;
     }
     return otherwise;
 }
 
 long FileErrorNumber(QFileDevice::FileError qtError, int systemError) {
-    return RuntimeErrorNumber(ClassifySystemError(systemError), qtError == QFileDevice::PermissionsError
+    return RuntimeErrorNumber(platform::ClassifySystemError(systemError), qtError == QFileDevice::PermissionsError
                                                                     ? err::PermissionDenied
                                                                     : err::PathFileAccessError);
 }
 
-Error CurrentError() {
+platform::Error CurrentError() {
     try {
         throw;
-    } catch (const Error& e) {
+    } catch (const platform::Error& e) {
         return e;
     } catch (const std::bad_alloc&) {
         return RuntimeError(err::OutOfMemory);
     } catch (const std::exception& e) {
-        return Error(err::InvalidProcedureCall, QString(), QString::fromLocal8Bit(e.what()));
+        return platform::Error(err::InvalidProcedureCall, QString(), QString::fromLocal8Bit(e.what()));
     }
 }
 
@@ -75,9 +75,9 @@ void ReportCurrentException(const QString& procedure, const QString& module, Mod
     ShowTrappedError(CurrentError(), procedure, module, kind);
 }
 
-void ShowTrappedError(const Error& e, const QString& procedure, const QString& module,
+void ShowTrappedError(const platform::Error& e, const QString& procedure, const QString& module,
                       ModuleKind kind) {
     ShowTrappedError(e.number(), e.description(), procedure, module, kind);
 }
 
-}  // namespace platform
+}  // namespace core

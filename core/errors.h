@@ -6,7 +6,7 @@
 
 #include "platform/syserror.h"
 
-namespace platform {
+namespace core {
 
 enum class ModuleKind { Module, Form, ClassModule };
 
@@ -26,11 +26,11 @@ inline constexpr long ObjectVariableNotSet = 91;
 QString ErrorDescription(long number);
 
 // The runtime error `number` of the table, with its own description.
-Error RuntimeError(long number);
+platform::Error RuntimeError(long number);
 
 // The runtime error number of a classified failure: 53, 70, 61 or 7;
 // `otherwise` for None and Other, whose meaning depends on the operation.
-long RuntimeErrorNumber(SystemFailure failure, long otherwise);
+long RuntimeErrorNumber(platform::SystemFailure failure, long otherwise);
 
 // The runtime error number of a failed local file operation (open, write,
 // rename, delete). `systemError` must be taken right after the failing call,
@@ -48,7 +48,7 @@ QString ErrorText(long number, const QString& description, const QString& proced
 // titled with the application title.
 void ShowTrappedError(long number, const QString& description, const QString& procedure,
                       const QString& module, ModuleKind kind = ModuleKind::Module);
-void ShowTrappedError(const Error& e, const QString& procedure, const QString& module,
+void ShowTrappedError(const platform::Error& e, const QString& procedure, const QString& module,
                       ModuleKind kind = ModuleKind::Module);
 
 // The exception in flight (call only inside a catch block) as a runtime
@@ -56,7 +56,7 @@ void ShowTrappedError(const Error& e, const QString& procedure, const QString& m
 // any other std::exception as 5 with its own text. Anything else is no error
 // of the program (the tests' intercepted program end) and goes on through
 // this call.
-Error CurrentError();
+platform::Error CurrentError();
 
 // Reports CurrentError() as a trapped error of `procedure`.
 void ReportCurrentException(const QString& procedure, const QString& module,
@@ -79,4 +79,4 @@ bool TrapErrors(const QString& procedure, const QString& module, ModuleKind kind
 // application title" use it even before the session globals are set.
 QString AppTitle();
 
-}  // namespace platform
+}  // namespace core

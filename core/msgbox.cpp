@@ -2,7 +2,7 @@
 
 #include "core/log.h"
 
-namespace platform {
+namespace core {
 namespace {
 MsgBoxHandler& handlerSlot() {
     static MsgBoxHandler h;
@@ -14,8 +14,8 @@ MsgBoxDisplay& displaySlot() {
 }
 }  // namespace
 
-void setMsgBoxHandler(MsgBoxHandler handler) { handlerSlot() = std::move(handler); }
-void setMsgBoxDisplay(MsgBoxDisplay display) { displaySlot() = std::move(display); }
+void SetMsgBoxHandler(MsgBoxHandler handler) { handlerSlot() = std::move(handler); }
+void SetMsgBoxDisplay(MsgBoxDisplay display) { displaySlot() = std::move(display); }
 
 std::function<void()> RememberFocus() {
     if (displaySlot().rememberFocus) return displaySlot().rememberFocus();
@@ -35,4 +35,4 @@ MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, const QS
     return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
 }
 
-}  // namespace platform
+}  // namespace core

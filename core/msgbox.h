@@ -6,7 +6,7 @@
 #include <QString>
 #include <functional>
 
-namespace platform {
+namespace core {
 
 enum class MsgButtons { Ok, YesNo };
 enum class MsgIcon { None, Information, Exclamation, Critical };
@@ -33,7 +33,7 @@ struct MsgBoxDisplay {
     MsgBoxHandler show;
     std::function<std::function<void()>()> rememberFocus;
 };
-void setMsgBoxDisplay(MsgBoxDisplay display);
+void SetMsgBoxDisplay(MsgBoxDisplay display);
 
 // The focus keeper of the installed display (a call that does nothing
 // without one).
@@ -41,6 +41,6 @@ std::function<void()> RememberFocus();
 
 // Answers boxes with `handler` in place of the display (empty: back to the
 // display). For tests.
-void setMsgBoxHandler(MsgBoxHandler handler);
+void SetMsgBoxHandler(MsgBoxHandler handler);
 
-}  // namespace platform
+}  // namespace core

@@ -9,8 +9,8 @@ QString gUserID;
 QString gUserName;
 
 void ShowMsg(const QString& text, const QString& title) {
-    const auto giveFocusBack = platform::RememberFocus();
-    platform::MsgBox(text, platform::MsgButtons::Ok, platform::MsgIcon::Information,
+    const auto giveFocusBack = core::RememberFocus();
+    core::MsgBox(text, core::MsgButtons::Ok, core::MsgIcon::Information,
                      title.isEmpty() ? gAppTitle : title);
     giveFocusBack();
 }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace platform {
+namespace core {
 namespace {
 EndProgramHook& hookSlot() {
     static EndProgramHook h;
@@ -10,7 +10,7 @@ EndProgramHook& hookSlot() {
 }
 }  // namespace
 
-void setEndProgramHook(EndProgramHook hook) { hookSlot() = std::move(hook); }
+void SetEndProgramHook(EndProgramHook hook) { hookSlot() = std::move(hook); }
 
 void EndProgramNow(ExitCode code) {
     if (hookSlot()) hookSlot()(code);
@@ -18,4 +18,4 @@ void EndProgramNow(ExitCode code) {
     std::_Exit(static_cast<int>(code));
 }
 
-}  // namespace platform
+}  // namespace core

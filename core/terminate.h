@@ -3,7 +3,7 @@
 // the process terminates. Each fatal cause has its own exit code.
 #include <functional>
 
-namespace platform {
+namespace core {
 
 enum class ExitCode : int {
     Normal = 0,
@@ -22,6 +22,6 @@ enum class ExitCode : int {
 // stops where the program would have ended. A hook that returns is ignored
 // and the process ends anyway.
 using EndProgramHook = std::function<void(ExitCode)>;
-void setEndProgramHook(EndProgramHook hook);
+void SetEndProgramHook(EndProgramHook hook);
 
-}  // namespace platform
+}  // namespace core

@@ -74,8 +74,8 @@ Error initError() {
 }
 
 Error badArgument(const QString& source, const QString& detail) {
-    return Error(platform::err::InvalidProcedureCall, source,
-                 platform::ErrorDescription(platform::err::InvalidProcedureCall) + QStringLiteral(": ") + detail);
+    return Error(core::err::InvalidProcedureCall, source,
+                 core::ErrorDescription(core::err::InvalidProcedureCall) + QStringLiteral(": ") + detail);
 }
 
 QString configFile() { return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"); }
@@ -99,8 +99,8 @@ auto memoryAsError(const char* source, Body&& body, Release&& release) {
         return body();
     } catch (const std::bad_alloc&) {
         release();
-        throw Error(platform::err::OutOfMemory, QString::fromLatin1(source),
-                    platform::ErrorDescription(platform::err::OutOfMemory));
+        throw Error(core::err::OutOfMemory, QString::fromLatin1(source),
+                    core::ErrorDescription(core::err::OutOfMemory));
     }
 }
 
@@ -208,9 +208,9 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
         // calls do not matter to the connection.
         const QString file = configFile();
         const QString previous =
-            platform::GetPrivateProfileString(QStringLiteral("LPID"), user, QString(), 100, file).trimmed();
-        platform::WritePrivateProfileString(QStringLiteral("LPID2"), user, previous, file);
-        platform::WritePrivateProfileString(QStringLiteral("LPID"), user,
+            formats::GetPrivateProfileString(QStringLiteral("LPID"), user, QString(), 100, file).trimmed();
+        formats::WritePrivateProfileString(QStringLiteral("LPID2"), user, previous, file);
+        formats::WritePrivateProfileString(QStringLiteral("LPID"), user,
                                             QString::number(mysql_thread_id(d->mysql)), file);
 
         if (d->charset.isEmpty()) return true;
@@ -229,11 +229,11 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
         return true;
     } catch (const std::exception&) {
         // Memory running out counts like any other failure of the call.
-        const Error e = platform::CurrentError();
+        const Error e = core::CurrentError();
         if (!d->noErrMsg)
-            platform::MsgBox(QStringLiteral("Error ") + QString::number(e.number()) + QLatin1Char(' ') +
+            core::MsgBox(QStringLiteral("Error ") + QString::number(e.number()) + QLatin1Char(' ') +
                                  e.description(),
-                             platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
+                             core::MsgButtons::Ok, core::MsgIcon::None, core::AppTitle());
         return false;
     }
 }
@@ -292,8 +292,8 @@ QString cMySQL::real_escape_string(const QString& text) {
                                                 static_cast<unsigned long>(from.size()))
                      : mysql_escape_string(to.data(), from.constData(), static_cast<unsigned long>(from.size()));
     if (len == static_cast<unsigned long>(-1))
-        throw Error(platform::err::InvalidProcedureCall, QStringLiteral("cMysql::real_escape_string"),
-                    platform::ErrorDescription(platform::err::InvalidProcedureCall));
+        throw Error(core::err::InvalidProcedureCall, QStringLiteral("cMysql::real_escape_string"),
+                    core::ErrorDescription(core::err::InvalidProcedureCall));
     return platform::FromCharset(to.data(), static_cast<qsizetype>(len), cs);
 }
 
@@ -402,10 +402,10 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
         } catch (const std::exception&) {
             // Also a memory failure while the rows are copied: reported like
             // a server's error, never passed on to the caller.
-            const Error e = platform::CurrentError();
+            const Error e = core::CurrentError();
             const long n = e.number();
             // The result that did not fit is of no use to anyone.
-            if (n == platform::err::OutOfMemory) d->dropResult();
+            if (n == core::err::OutOfMemory) d->dropResult();
             auto reopen = [this]() {
                 // A fresh handle first: when even that fails, the old one
                 // stays, and the failure is reported like a failed connect.
@@ -414,10 +414,10 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
                 if (!fresh) {
                     if (!d->noErrMsg) {
                         const Error ie = initError();
-                        platform::MsgBox(QStringLiteral("Error ") + QString::number(ie.number()) +
+                        core::MsgBox(QStringLiteral("Error ") + QString::number(ie.number()) +
                                              QLatin1Char(' ') + ie.description(),
-                                         platform::MsgButtons::Ok, platform::MsgIcon::None,
-                                         platform::AppTitle());
+                                         core::MsgButtons::Ok, core::MsgIcon::None,
+                                         core::AppTitle());
                     }
                     return false;
                 }
@@ -452,10 +452,10 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
                 qCWarning(core::lcDb, "statement failed: error %ld: %s", n,
                           qUtf8Printable(core::MaskSecrets(e.description())));
             if (!Silent)
-                platform::MsgBox(platform::ErrorText(n, e.description(), QStringLiteral("query"),
+                core::MsgBox(core::ErrorText(n, e.description(), QStringLiteral("query"),
                                                      QStringLiteral("cMySQL")) +
                                      kCrLf + kCrLf + SQL,
-                                 platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
+                                 core::MsgButtons::Ok, core::MsgIcon::None, core::AppTitle());
             return {};
         }
     }

@@ -21,9 +21,9 @@ bool ConnectInhouse(cMySQL& conn, const ConnectionSettings& settings) {
 }
 
 bool CheckLogin(const RecordsetPtr& rs) {
-    return platform::TrapErrors(QStringLiteral("CheckLogin"), QStringLiteral("modMain"), platform::ModuleKind::Module,
+    return core::TrapErrors(QStringLiteral("CheckLogin"), QStringLiteral("modMain"), core::ModuleKind::Module,
                                 [&] {
-                                    if (!rs) throw platform::RuntimeError(platform::err::ObjectVariableNotSet);
+                                    if (!rs) throw core::RuntimeError(core::err::ObjectVariableNotSet);
                                     gUserID = rs->Fields(QStringLiteral("id")).Value();
                                     gUserName = rs->Fields(QStringLiteral("name")).Value();
                                 });

@@ -26,10 +26,10 @@ QString CKoreanString::LPad(const QString& text, short width, const QString& fil
             result = LeftBytes(text, width, false);
             return;
         }
-        if (fill.isEmpty()) throw platform::RuntimeError(platform::err::InvalidProcedureCall);
+        if (fill.isEmpty()) throw core::RuntimeError(core::err::InvalidProcedureCall);
         result = QString(width - n, fill.at(0)) + text;
     };
-    platform::TrapErrors(QStringLiteral("LPad"), QStringLiteral("CKoreanString"), platform::ModuleKind::ClassModule, pad);
+    core::TrapErrors(QStringLiteral("LPad"), QStringLiteral("CKoreanString"), core::ModuleKind::ClassModule, pad);
     return result;
 }
 
@@ -59,7 +59,7 @@ QString CKoreanString::LeftBytes(const QString& text, short count, bool noBlank)
     return cut;
 }
 
-namespace listline {
+namespace formats {
 
 QString FormatSizeKb(qint64 bytes, QChar groupSep) {
     // Whole numbers, so that huge sizes stay exact and cannot overflow.
@@ -85,4 +85,4 @@ QString FormatListLine(const QString& name, const QDateTime& utcMtime, qint64 si
            CKoreanString::LPad(FormatSizeKb(size, groupSep), 10, QStringLiteral(" ")) + QStringLiteral(" Kb");
 }
 
-}  // namespace listline
+}  // namespace formats

@@ -22,7 +22,7 @@ public:
     static QString LeftBytes(const QString& text, short count, bool noBlank);
 };
 
-namespace listline {
+namespace formats {
 
 // Size in kilobytes as "#,##0": bytes / 1024, halves away from zero, digits
 // grouped in threes by `groupSep` (the caller passes the locale's).
@@ -34,4 +34,4 @@ QString FormatSizeKb(qint64 bytes, QChar groupSep);
 // so that the columns still line up.
 QString FormatListLine(const QString& name, const QDateTime& utcMtime, qint64 size, QChar groupSep);
 
-}  // namespace listline
+}  // namespace formats

@@ -8,7 +8,7 @@
 #include "platform/files.h"
 #include "platform/textcodec.h"
 
-namespace platform {
+namespace formats {
 namespace {
 
 constexpr int kLockWaitMs = 5000;
@@ -44,7 +44,7 @@ std::vector<Line> splitLines(const QByteArray& data) {
 }
 
 QString lineText(const QByteArray& data, const Line& l) {
-    return FromCp949(data.mid(l.begin, l.end - l.begin));
+    return platform::FromCp949(data.mid(l.begin, l.end - l.begin));
 }
 
 // The section name of a header line, or nothing for other lines.
@@ -94,7 +94,7 @@ Located locate(const QByteArray& data, const std::vector<Line>& lines, const QSt
         if (loc.key || text.trimmed().startsWith(QLatin1Char(';'))) continue;
         const qsizetype eq = data.indexOf('=', lines[i].begin);
         if (eq < 0 || eq >= lines[i].end) continue;
-        if (!sameName(FromCp949(data.mid(lines[i].begin, eq - lines[i].begin)), key)) continue;
+        if (!sameName(platform::FromCp949(data.mid(lines[i].begin, eq - lines[i].begin)), key)) continue;
         qsizetype v = eq + 1;
         while (v < lines[i].end && (data.at(v) == ' ' || data.at(v) == '\t')) ++v;
         loc.key = KeyHit{i, v};
@@ -103,7 +103,7 @@ Located locate(const QByteArray& data, const std::vector<Line>& lines, const QSt
 }
 
 // Text that would change when stored as code page 949.
-bool fitsCp949(const QString& s) { return FromCp949(ToCp949(s)) == s; }
+bool fitsCp949(const QString& s) { return platform::FromCp949(platform::ToCp949(s)) == s; }
 
 bool hasLineBreak(const QString& s) {
     return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
@@ -123,7 +123,7 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
         const Located loc = locate(data, lines, section, key);
         if (loc.key) {
             const Line& l = lines[loc.key->line];
-            result = FromCp949(data.mid(loc.key->valueBegin, l.end - loc.key->valueBegin)).trimmed();
+            result = platform::FromCp949(data.mid(loc.key->valueBegin, l.end - loc.key->valueBegin)).trimmed();
         }
     }
     return result.left(bufferChars - 1);
@@ -156,12 +156,12 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     const auto lines = splitLines(data);
     const Located loc = locate(data, lines, s, k);
     const QByteArray crlf("\r\n");
-    const QByteArray entry = ToCp949(k) + '=' + ToCp949(value);
+    const QByteArray entry = platform::ToCp949(k) + '=' + platform::ToCp949(value);
 
     QByteArray out;
     if (loc.key) {
         const Line& l = lines[loc.key->line];
-        out = data.left(loc.key->valueBegin) + ToCp949(value) + data.mid(l.end);
+        out = data.left(loc.key->valueBegin) + platform::ToCp949(value) + data.mid(l.end);
     } else if (loc.header) {
         const Line& last = lines[loc.sectionLast];
         out = data.left(last.next);
@@ -170,11 +170,11 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     } else {
         out = data;
         if (!out.isEmpty() && !out.endsWith('\n')) out += crlf;
-        out += '[' + ToCp949(s) + ']' + crlf + entry + crlf;
+        out += '[' + platform::ToCp949(s) + ']' + crlf + entry + crlf;
     }
 
-    WholeFile f(file);
+    platform::WholeFile f(file);
     return f.open() && f.write(out.constData(), out.size()) && f.commit(false);
 }
 
-}  // namespace platform
+}  // namespace formats

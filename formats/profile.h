@@ -7,7 +7,7 @@
 // keep their own endings.
 #include <QString>
 
-namespace platform {
+namespace formats {
 
 // The value of `key` in `section`, trimmed of blanks at both ends, or `def`
 // when the file, the section or the key is missing. At most bufferChars - 1
@@ -25,4 +25,4 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& file);
 
-}  // namespace platform
+}  // namespace formats

@@ -112,14 +112,14 @@ double ReadLeadingNumber(const QString& text) {
 }
 
 qint32 RoundToLong(double v) {
-    if (!std::isfinite(v)) throw platform::RuntimeError(platform::err::Overflow);
+    if (!std::isfinite(v)) throw core::RuntimeError(core::err::Overflow);
     const double floor = std::floor(v);
     const double diff = v - floor;
     double r = floor;
     if (diff > 0.5 || (diff == 0.5 && std::fmod(floor, 2.0) != 0.0)) r = floor + 1;
     if (r < static_cast<double>(std::numeric_limits<qint32>::min()) ||
         r > static_cast<double>(std::numeric_limits<qint32>::max()))
-        throw platform::RuntimeError(platform::err::Overflow);
+        throw core::RuntimeError(core::err::Overflow);
     return static_cast<qint32>(r);
 }
 

@@ -221,7 +221,7 @@ QStringList GetFileVerInfoFromBlock(const QByteArray& block) {
 
 QStringList GetFileVerInfo(const QString& Path) {
     QStringList entries;
-    platform::TrapErrors(kProc, kModule, platform::ModuleKind::Module, [&] { entries = VerInfo(Path); });
+    core::TrapErrors(kProc, kModule, core::ModuleKind::Module, [&] { entries = VerInfo(Path); });
     return entries;
 }
 
@@ -229,7 +229,7 @@ QString GetFileVer(const QString& Path, bool KeepLast, bool Silent) {
     QString result;
     try {
         const QStringList entries = VerInfo(Path);
-        if (entries.size() < 3) throw platform::RuntimeError(platform::err::SubscriptOutOfRange);
+        if (entries.size() < 3) throw core::RuntimeError(core::err::SubscriptOutOfRange);
         const QString& entry = entries[2];
         result = entry.mid(entry.indexOf(QLatin1Char(' ')) + 1);
         const qsizetype dot = result.lastIndexOf(QLatin1Char('.'));
@@ -238,11 +238,11 @@ QString GetFileVer(const QString& Path, bool KeepLast, bool Silent) {
             double v = 0;
             result = result.left(dot + 1) + (ReadWholeNumber(rest, v) ? WholeNumberText(v) : rest);
         } else {
-            if (dot < 0) throw platform::RuntimeError(platform::err::InvalidProcedureCall);
+            if (dot < 0) throw core::RuntimeError(core::err::InvalidProcedureCall);
             result = result.left(dot);
         }
     } catch (const std::exception&) {
-        if (!Silent) platform::ReportCurrentException(kProc, kModule);
+        if (!Silent) core::ReportCurrentException(kProc, kModule);
     }
     return result;
 }

@@ -18,8 +18,8 @@
 
 namespace {
 
-using platform::GetPrivateProfileString;
-using platform::WritePrivateProfileString;
+using formats::GetPrivateProfileString;
+using formats::WritePrivateProfileString;
 
 struct Name {
     QString section, key;

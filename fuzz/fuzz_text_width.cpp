@@ -16,9 +16,9 @@ int g_boxes = 0;
 
 // Never draws anything: LPad reports a bad fill with a box.
 void InstallQuietBoxes() {
-    platform::setMsgBoxHandler([](const platform::MsgBoxRecord&) {
+    core::SetMsgBoxHandler([](const core::MsgBoxRecord&) {
         ++g_boxes;
-        return platform::MsgAnswer::Ok;
+        return core::MsgAnswer::Ok;
     });
 }
 

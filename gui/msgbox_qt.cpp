@@ -7,8 +7,13 @@
 
 #include "core/msgbox.h"
 
-namespace platform {
+namespace gui {
 namespace {
+
+using core::MsgAnswer;
+using core::MsgBoxRecord;
+using core::MsgButtons;
+using core::MsgIcon;
 
 MsgAnswer showQtBox(const MsgBoxRecord& rec) {
     QMessageBox box(QApplication::activeWindow());
@@ -46,6 +51,6 @@ std::function<void()> rememberFocus() {
 
 }  // namespace
 
-void InstallQtMessageBoxes() { setMsgBoxDisplay({showQtBox, rememberFocus}); }
+void InstallQtMessageBoxes() { core::SetMsgBoxDisplay({showQtBox, rememberFocus}); }
 
-}  // namespace platform
+}  // namespace gui

@@ -2,6 +2,6 @@
 // The GUI part's message boxes: QMessageBox, and the keyboard focus handed
 // back after a box. Installed once at start by every program with windows.
 
-namespace platform {
+namespace gui {
 void InstallQtMessageBoxes();
-}  // namespace platform
+}  // namespace gui

@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <QWidget>
 
-namespace platform {
+namespace gui {
 
 void SendKeys(QWidget* target, std::initializer_list<QKeyCombination> keys) {
     if (!target) return;
@@ -16,4 +16,4 @@ void SendKeys(QWidget* target, std::initializer_list<QKeyCombination> keys) {
     }
 }
 
-}  // namespace platform
+}  // namespace gui

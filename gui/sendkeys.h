@@ -4,8 +4,8 @@
 
 class QWidget;
 
-namespace platform {
+namespace gui {
 // Sends keystrokes to `target` (the focused control) as real key events, in
 // order, before returning.
 void SendKeys(QWidget* target, std::initializer_list<QKeyCombination> keys);
-}  // namespace platform
+}  // namespace gui

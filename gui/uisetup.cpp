@@ -7,7 +7,7 @@
 #include <QLocale>
 #include <QTranslator>
 
-namespace platform {
+namespace gui {
 
 void SetUpKoreanUi(QApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
@@ -28,4 +28,4 @@ void SetUpKoreanUi(QApplication& app) {
     }
 }
 
-}  // namespace platform
+}  // namespace gui

@@ -1,8 +1,8 @@
 #pragma once
 class QApplication;
 
-namespace platform {
+namespace gui {
 // Qt's own Korean texts for standard buttons (확인, 예, 아니요) and a Hangul
 // font for the whole program.
 void SetUpKoreanUi(QApplication& app);
-}  // namespace platform
+}  // namespace gui

@@ -23,7 +23,7 @@ bool isAdapterAddress(const QString& mac) {
 
 QString GetMyMacAddress(const platform::AdapterSource& adapters) {
     QString result;
-    const bool read = platform::TrapErrors(QStringLiteral("GetMyMacAddress"), kModule, platform::ModuleKind::Module, [&] {
+    const bool read = core::TrapErrors(QStringLiteral("GetMyMacAddress"), kModule, core::ModuleKind::Module, [&] {
         const QString moniker = QStringLiteral("winmgmts:\\\\") + QStringLiteral(".") +
                                 QStringLiteral("\\root\\cimv2");
         const auto wmi = platform::WmiNamespace::GetObject(moniker, adapters);
@@ -44,7 +44,7 @@ QString GetMyMacAddress(const platform::AdapterSource& adapters) {
 QString GetAllowMyPC(const Endpoints& from) {
     QString result;
     std::unique_ptr<cMySQL> conn;
-    platform::TrapErrors(QStringLiteral("GetAllowMyPC"), kModule, platform::ModuleKind::Module, [&] {
+    core::TrapErrors(QStringLiteral("GetAllowMyPC"), kModule, core::ModuleKind::Module, [&] {
         const QString mac = GetMyMacAddress(from.adapters);
         conn = std::make_unique<cMySQL>();
         if (modMain::ConnectInhouse(*conn, from.db)) {
@@ -72,10 +72,10 @@ QString AdmitWorkstation(const Endpoints& from) {
     const QString uid = GetAllowMyPC(from);
     if (uid.isEmpty()) {
         qCWarning(core::lcLogin, "workstation not admitted (no unblocked entry for its adapter address)");
-        platform::MsgBox(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") +
+        core::MsgBox(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") +
                              QStringLiteral("\r\n") + QStringLiteral("MAC: ") + GetMyMacAddress(from.adapters),
-                         platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
-        platform::EndProgramNow(platform::ExitCode::WorkstationRefused);
+                         core::MsgButtons::Ok, core::MsgIcon::None, core::AppTitle());
+        core::EndProgramNow(core::ExitCode::WorkstationRefused);
     }
     return uid;
 }

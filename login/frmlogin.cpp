@@ -20,7 +20,7 @@ namespace {
 const QString kIsSave = QStringLiteral("issave_passwd");
 const QString kPasswd = QStringLiteral("passwd");
 const QString kModule = QStringLiteral("frmLogin");
-constexpr auto kForm = platform::ModuleKind::Form;
+constexpr auto kForm = core::ModuleKind::Form;
 }  // namespace
 
 frmLogin::frmLogin(QWidget* parent, modOrvelDBConsts::Endpoints endpoints)
@@ -87,7 +87,7 @@ void frmLogin::Form_Activate() {
     // A connection object that cannot even be created counts as a failed
     // connection, after its error has been reported.
     bool connected = false;
-    platform::TrapErrors(QStringLiteral("Form_Activate"), kModule, kForm, [&] {
+    core::TrapErrors(QStringLiteral("Form_Activate"), kModule, kForm, [&] {
         m_db = std::make_unique<cMySQL>();
         connected = modMain::ConnectInhouse(*m_db, m_endpoints.db);
     });
@@ -116,7 +116,7 @@ int frmLogin::RunQuery(RecordsetPtr& rs, const QString& sql) {
 void frmLogin::cmdOK_Click() {
     if (!m_db) return;  // not activated yet: nothing to check against
     RecordsetPtr rs;
-    platform::TrapErrors(QStringLiteral("cmdOK_Click"), kModule, kForm, [&] {
+    core::TrapErrors(QStringLiteral("cmdOK_Click"), kModule, kForm, [&] {
         const QString sql = QStringLiteral("SELECT *, now() as svrtime FROM user") +
                             QStringLiteral(" where id='") + SafeSQL(ui->txtUserName->text()) +
                             QStringLiteral("' AND password2 = SHA1('") + SafeSQL(ui->txtPassword->text()) +
@@ -126,10 +126,10 @@ void frmLogin::cmdOK_Click() {
             qCWarning(core::lcLogin, "sign-in of user %s refused: %s", qUtf8Printable(ui->txtUserName->text()),
                       n < 0 ? "the statement failed (its error is logged above)"
                             : "wrong password, or no such user that may sign in");
-            platform::MsgBox(QStringLiteral("암호가 잘못되었습니다."), platform::MsgButtons::Ok,
-                             platform::MsgIcon::None, QStringLiteral("로그인"));
+            core::MsgBox(QStringLiteral("암호가 잘못되었습니다."), core::MsgButtons::Ok,
+                             core::MsgIcon::None, QStringLiteral("로그인"));
             ui->txtPassword->setFocus(Qt::OtherFocusReason);
-            platform::SendKeys(ui->txtPassword, {QKeyCombination(Qt::Key_Home),
+            gui::SendKeys(ui->txtPassword, {QKeyCombination(Qt::Key_Home),
                                                  QKeyCombination(Qt::ShiftModifier, Qt::Key_End)});
         } else {
             LoginSucceeded = modMain::CheckLogin(rs);

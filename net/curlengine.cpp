@@ -7,7 +7,7 @@
 
 #include "core/log.h"
 
-namespace inet::detail {
+namespace net::detail {
 
 namespace {
 
@@ -267,4 +267,4 @@ void Stream::abandon() {
     }
 }
 
-}  // namespace inet::detail
+}  // namespace net::detail

@@ -13,7 +13,7 @@ struct Curl_easy;
 struct Curl_multi;
 struct curl_slist;
 
-namespace inet::detail {
+namespace net::detail {
 
 void EnsureCurl();
 
@@ -149,4 +149,4 @@ protected:
 // waiting for the reader, so a large file never sits in memory.
 inline constexpr size_t kReadAhead = size_t{1} << 20;
 
-}  // namespace inet::detail
+}  // namespace net::detail

@@ -8,7 +8,7 @@
 
 #include "net/curlengine.h"
 
-namespace inet {
+namespace net {
 
 Handle::~Handle() = default;
 
@@ -104,4 +104,4 @@ void SetWaitCallback(std::function<void()> callback) {
 Limits CurrentLimits() { return detail::limits(); }
 void SetLimits(const Limits& l) { detail::limits() = l; }
 
-}  // namespace inet
+}  // namespace net

@@ -19,7 +19,7 @@
 #include <functional>
 #include <memory>
 
-namespace inet {
+namespace net {
 
 // Values of the arguments, as the callers pass them.
 inline constexpr quint32 INTERNET_OPEN_TYPE_PRECONFIG = 0;  // the system's proxy settings
@@ -163,4 +163,4 @@ struct Limits {
 Limits CurrentLimits();
 void SetLimits(const Limits& limits);
 
-}  // namespace inet
+}  // namespace net

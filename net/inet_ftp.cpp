@@ -12,7 +12,7 @@
 #include "net/inet.h"
 #include "platform/textcodec.h"
 
-namespace inet {
+namespace net {
 namespace {
 
 using namespace detail;
@@ -527,4 +527,4 @@ bool FtpDeleteFileA(Handle* hConnect, const QString& fileName) {
     return conn && FtpDeleteFileRaw(hConnect, wirePath(*conn->session, fileName));
 }
 
-}  // namespace inet
+}  // namespace net

@@ -7,7 +7,7 @@
 #include "net/curlengine.h"
 #include "net/inet.h"
 
-namespace inet {
+namespace net {
 namespace {
 
 using namespace detail;
@@ -145,4 +145,4 @@ int HttpStatus(Handle* hRequest) {
     return request ? request->status : 0;
 }
 
-}  // namespace inet
+}  // namespace net

@@ -6,7 +6,7 @@
 
 #include "net/inet.h"
 
-namespace inet::detail {
+namespace net::detail {
 
 // The settings of a root handle.
 struct Root {
@@ -30,4 +30,4 @@ void TickWait();
 bool HasLineBreakOrNul(const QString& text);
 bool HasLineBreakOrNul(const QByteArray& bytes);
 
-}  // namespace inet::detail
+}  // namespace net::detail

@@ -27,7 +27,7 @@ void OpenFolderInFileManager(const QString& folder) {
     StartProcessDetached(c.program, c.args, QString(), ShowState::Normal);
 }
 
-void setOpenFolderHook(OpenFolderHook hook) {
+void SetOpenFolderHook(OpenFolderHook hook) {
     std::lock_guard<std::mutex> lock(g_hookMutex);
     g_openFolderHook = std::move(hook);
 }

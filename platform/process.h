@@ -52,6 +52,6 @@ void OpenFolderInFileManager(const QString& folder);
 // Tests replace the file manager with a hook that records the folder (empty:
 // back to the desktop's own).
 using OpenFolderHook = std::function<void(const QString&)>;
-void setOpenFolderHook(OpenFolderHook hook);
+void SetOpenFolderHook(OpenFolderHook hook);
 
 }  // namespace platform

@@ -34,7 +34,7 @@ const QString kNewPrefix = QStringLiteral("New_");
 // and the caller goes on with the next step. False when the step failed.
 template <class Step>
 bool trapped(const QString& procedure, Step&& step) {
-    return platform::TrapErrors(procedure, kModule, platform::ModuleKind::Module, std::forward<Step>(step));
+    return core::TrapErrors(procedure, kModule, core::ModuleKind::Module, std::forward<Step>(step));
 }
 
 QString inFolder(const QString& folder, const QString& name) { return folder + QLatin1Char('/') + name; }
@@ -108,8 +108,8 @@ bool AutoUpdaterSelfUpdate(const QString& programFolder) {
     });
 
     if (trimSpaces(serverText).isEmpty()) {
-        platform::MsgBox(name + QStringLiteral("의 최신버전 정보를 읽어올 수 없습니다!"), platform::MsgButtons::Ok,
-                         platform::MsgIcon::Critical, platform::AppTitle());
+        core::MsgBox(name + QStringLiteral("의 최신버전 정보를 읽어올 수 없습니다!"), core::MsgButtons::Ok,
+                         core::MsgIcon::Critical, core::AppTitle());
         return false;
     }
 
@@ -177,11 +177,11 @@ void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QSt
                        mayRun(replacerPath, {kReplacerName});
     });
     if (!haveReplacer) {
-        platform::MsgBox(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + QStringLiteral("\r\n\r\n") +
+        core::MsgBox(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + QStringLiteral("\r\n\r\n") +
                              QDir::toNativeSeparators(replacerPath),
-                         platform::MsgButtons::Ok, platform::MsgIcon::None, platform::AppTitle());
+                         core::MsgButtons::Ok, core::MsgIcon::None, core::AppTitle());
         platform::OpenFolderInFileManager(programFolder);
-        platform::EndProgramNow(platform::ExitCode::ReplacerMissing);
+        core::EndProgramNow(core::ExitCode::ReplacerMissing);
     }
 
     trapped(procedure, [&] {
@@ -189,10 +189,10 @@ void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QSt
             replacerPath, {own + QLatin1Char(';') + kNewPrefix + own}, programFolder, platform::ShowState::Minimized);
         // A program that is there but cannot be run is no file error.
         if (!started.started)
-            throw platform::RuntimeError(platform::RuntimeErrorNumber(
-                platform::ClassifySystemError(started.error), platform::err::InvalidProcedureCall));
+            throw core::RuntimeError(core::RuntimeErrorNumber(
+                platform::ClassifySystemError(started.error), core::err::InvalidProcedureCall));
     });
-    platform::EndProgramNow(platform::ExitCode::UpdateHandover);
+    core::EndProgramNow(core::ExitCode::UpdateHandover);
 }
 
 void RunAutoUpdate(bool& SkipSelfUpdate) {

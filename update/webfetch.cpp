@@ -23,18 +23,18 @@ void roundTrip(QString& text) { text = platform::FromCp949(platform::ToCp949(tex
 // A GET whose answer must be a success (2xx): an error page is not the
 // program that was asked for.
 struct Fetch {
-    inet::HInternet root;
-    inet::HInternet request;
+    net::HInternet root;
+    net::HInternet request;
     Fetch(const QString& url, quint32 flags) {
-        root = inet::InternetOpenA(kAgent, inet::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
-        if (root) request = inet::InternetOpenUrlA(root.get(), url, QString(), 0, flags, 0);
-        const int status = request ? inet::HttpStatus(request.get()) : 0;
+        root = net::InternetOpenA(kAgent, net::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
+        if (root) request = net::InternetOpenUrlA(root.get(), url, QString(), 0, flags, 0);
+        const int status = request ? net::HttpStatus(request.get()) : 0;
         if (status < 200 || status > 299) close();
     }
     ~Fetch() { close(); }
     void close() {
-        inet::InternetCloseHandle(request);
-        inet::InternetCloseHandle(root);
+        net::InternetCloseHandle(request);
+        net::InternetCloseHandle(root);
     }
     // Hands the body to `sink` block by block; true when it all arrived and
     // `sink` took every block.
@@ -43,7 +43,7 @@ struct Fetch {
         std::vector<char> buffer(kChunk);
         for (;;) {
             quint32 got = 0;
-            if (!inet::InternetReadFile(request.get(), buffer.data(), kChunk, &got)) return false;
+            if (!net::InternetReadFile(request.get(), buffer.data(), kChunk, &got)) return false;
             if (got == 0) return true;
             if (!sink(buffer.data(), got)) return false;
         }
@@ -53,7 +53,7 @@ struct Fetch {
 bool download(QString& Url, QString& LocalFile, bool executable, const DownloadCheck* check) {
     roundTrip(Url);
     if (LocalFile.isEmpty() || QFileInfo(LocalFile).isDir()) return false;
-    const quint32 flags = inet::INTERNET_FLAG_RELOAD | (check ? inet::INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+    const quint32 flags = net::INTERNET_FLAG_RELOAD | (check ? net::INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
     Fetch fetch(Url, flags);
     if (!fetch.request) return false;
 
@@ -74,21 +74,21 @@ bool download(QString& Url, QString& LocalFile, bool executable, const DownloadC
 
 QString ReadUrlText(QString& Url) {
     roundTrip(Url);
-    inet::HInternet root = inet::InternetOpenA(kAgent, inet::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
+    net::HInternet root = net::InternetOpenA(kAgent, net::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
     if (!root) return QString();
-    inet::HInternet request = inet::InternetOpenUrlA(root.get(), Url, QString(), 0, inet::INTERNET_FLAG_RELOAD, 0);
+    net::HInternet request = net::InternetOpenUrlA(root.get(), Url, QString(), 0, net::INTERNET_FLAG_RELOAD, 0);
     if (!request) {
-        inet::InternetCloseHandle(root);
+        net::InternetCloseHandle(root);
         return QString();
     }
     QByteArray buffer(kTextBytes, ' ');
     quint32 got = 0;
     QString result;
     // One read only: whatever follows the first 20 bytes is never fetched.
-    if (inet::InternetReadFile(request.get(), buffer.data(), kTextBytes, &got))
+    if (net::InternetReadFile(request.get(), buffer.data(), kTextBytes, &got))
         result = platform::FromCp949(buffer).left(static_cast<qsizetype>(got));
-    inet::InternetCloseHandle(request);
-    inet::InternetCloseHandle(root);
+    net::InternetCloseHandle(request);
+    net::InternetCloseHandle(root);
     return result;
 }
 
@@ -103,7 +103,7 @@ bool DownloadUrlToFile(QString& Url, QString& LocalFile, bool executable, const 
 std::optional<QByteArray> FetchSmallResource(const QString& Url, qint64 maxBytes) {
     QString url = Url;
     roundTrip(url);
-    Fetch fetch(url, inet::INTERNET_FLAG_RELOAD | inet::INTERNET_FLAG_NO_AUTO_REDIRECT);
+    Fetch fetch(url, net::INTERNET_FLAG_RELOAD | net::INTERNET_FLAG_NO_AUTO_REDIRECT);
     QByteArray body;
     const bool ok = fetch.read([&](const char* data, quint32 size) {
         if (body.size() + size > maxBytes) return false;

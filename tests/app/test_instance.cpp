@@ -105,7 +105,7 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
     second.setProcessEnvironment(env);
     second.start(prog, {});
     ASSERT_TRUE(second.waitForStarted());
-    const QString box = waitWindow(QLatin1Char('^') + QRegularExpression::escape(platform::AppTitle()) +
+    const QString box = waitWindow(QLatin1Char('^') + QRegularExpression::escape(core::AppTitle()) +
                                        QLatin1Char('$'),
                                    env, 120);
     ASSERT_FALSE(box.isEmpty()) << "second copy showed no message";

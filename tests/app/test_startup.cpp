@@ -20,8 +20,8 @@
 #include "testsupport.h"
 
 using namespace testsupport;
-using platform::ExitCode;
-using platform::MsgIcon;
+using core::ExitCode;
+using core::MsgIcon;
 
 // The next operator new fails once, as when memory runs out.
 bool g_failNextNew = false;
@@ -95,7 +95,7 @@ TEST_F(Startup, OnlyTheExactTextOneSwitchesOn) {
             EXPECT_EQ(boxes.shown()[0].text, kNotFound);
             EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("초기화 실패"));
             EXPECT_EQ(boxes.shown()[0].icon, MsgIcon::None);
-            EXPECT_EQ(boxes.shown()[0].buttons, platform::MsgButtons::Ok);
+            EXPECT_EQ(boxes.shown()[0].buttons, core::MsgButtons::Ok);
         }
     }
 }
@@ -148,7 +148,7 @@ TEST_F(Startup, RememberedPasswordRunsTheWholeRoad) {
     modMain::gAppTitle.clear();
     EXPECT_NO_THROW(modMain::Main(endpoints));
     EXPECT_TRUE(boxes.shown().empty());
-    EXPECT_EQ(modMain::gAppTitle, platform::AppTitle());
+    EXPECT_EQ(modMain::gAppTitle, core::AppTitle());
     EXPECT_EQ(modMain::gUserID, QStringLiteral("demo"));
     EXPECT_EQ(modMain::gUserName, QStringLiteral("홍길동"));
 }
@@ -182,7 +182,7 @@ TEST(Shell, ShowMsgTitleAndFocusAndRecordsetHelpers) {
     QApplication::setActiveWindow(&w);
     b->setFocus();
     ScriptedMsgBoxes boxes;
-    boxes.onShow = [&](const platform::MsgBoxRecord&) { a->setFocus(); };  // the box takes the focus
+    boxes.onShow = [&](const core::MsgBoxRecord&) { a->setFocus(); };  // the box takes the focus
     modMain::ShowMsg(QStringLiteral("안내"));
     modMain::ShowMsg(QStringLiteral("둘째"), QStringLiteral("확인"));
     ASSERT_EQ(boxes.shown().size(), 2u);
@@ -192,7 +192,7 @@ TEST(Shell, ShowMsgTitleAndFocusAndRecordsetHelpers) {
     EXPECT_EQ(QApplication::focusWidget(), b);
 
     // The control that had the focus is gone by the time the box closes.
-    boxes.onShow = [&](const platform::MsgBoxRecord&) { delete b; };
+    boxes.onShow = [&](const core::MsgBoxRecord&) { delete b; };
     EXPECT_NO_THROW(modMain::ShowMsg(QStringLiteral("셋째")));
 
     RecordsetPtr none;

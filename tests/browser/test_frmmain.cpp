@@ -26,8 +26,8 @@
 #include "testsupport.h"
 
 using namespace testsupport;
-using platform::MsgAnswer;
-using platform::MsgIcon;
+using core::MsgAnswer;
+using core::MsgIcon;
 
 // Threads the system refuses to start while set, as when the process has
 // reached its limit. Where the thread library is linked statically (Windows)
@@ -286,7 +286,7 @@ TEST_F(Window, FailedSessionEndsTheProgramAfterCreatingTheFolder) {
             w.Show();
             FAIL() << "window opened";
         } catch (const ProgramEnded& ended) {
-            EXPECT_EQ(ended.code, platform::ExitCode::FtpConnectFailed);
+            EXPECT_EQ(ended.code, core::ExitCode::FtpConnectFailed);
         }
         EXPECT_FALSE(w.isVisible());
         ASSERT_EQ(boxes.shown().size(), 1u);
@@ -320,7 +320,7 @@ TEST_F(Transfers, DownloadsArriveWholeAndReplaceTheOldCopy) {
     FrmMain w(at(testenv::ftp::kMain.port));
     w.Show();
     QString captionDuring;
-    boxes.onShow = [&](const platform::MsgBoxRecord&) { captionDuring = w.windowTitle(); };
+    boxes.onShow = [&](const core::MsgBoxRecord&) { captionDuring = w.windowTitle(); };
     for (const QString& name : {QStringLiteral("empty.txt"), QStringLiteral("견적서_2024.xlsx"),
                                QStringLiteral("2048.bin"), QStringLiteral("with blank.txt"),
                                QStringLiteral("report.zip")}) {
@@ -435,14 +435,14 @@ TEST_F(Transfers, DeleteAsksAndReports) {
     click(w, "cmdDelete");
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"));
-    EXPECT_EQ(boxes.shown()[0].buttons, platform::MsgButtons::YesNo);
+    EXPECT_EQ(boxes.shown()[0].buttons, core::MsgButtons::YesNo);
     EXPECT_EQ(boxes.shown()[0].icon, MsgIcon::None);
     EXPECT_TRUE(QFile::exists(kHome + QStringLiteral("삭제 대상.txt")));
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
     // Yes: deleted, reported, the list rebuilt without a selection.
     boxes.clear();
     QString captionDuring;
-    boxes.onShow = [&](const platform::MsgBoxRecord&) { captionDuring = w.windowTitle(); };
+    boxes.onShow = [&](const core::MsgBoxRecord&) { captionDuring = w.windowTitle(); };
     boxes.answer(MsgAnswer::Yes);
     click(w, "cmdDelete");
     ASSERT_EQ(boxes.shown().size(), 2u);

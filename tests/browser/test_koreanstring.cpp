@@ -52,8 +52,8 @@ TEST(ListLine, SizeInKilobytes) {
         {511, "0"}, {512, "1"}, {1535, "1"}, {1536, "2"}, {12345678, "12,056"}, {1234567890, "1,205,633"},
         {5LL << 30, "5,242,880"}, {std::numeric_limits<qint64>::max(), "9,007,199,254,740,992"},
     };
-    for (const auto& [bytes, text] : cases) EXPECT_EQ(listline::FormatSizeKb(bytes, QChar(u',')), QLatin1String(text));
-    EXPECT_EQ(listline::FormatSizeKb(12345678, QChar(u'.')), QStringLiteral("12.056"));
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(formats::FormatSizeKb(bytes, QChar(u',')), QLatin1String(text));
+    EXPECT_EQ(formats::FormatSizeKb(12345678, QChar(u'.')), QStringLiteral("12.056"));
 }
 
 TEST(ListLine, LocalTimeOfTheActiveZone) {
@@ -66,13 +66,13 @@ TEST(ListLine, LocalTimeOfTheActiveZone) {
     tzset();
     auto utc = [](int d, int h, int mi, int s) { return QDateTime(QDate(2024, 3, d), QTime(h, mi, s), Qt::UTC); };
     const QChar comma(u',');
-    EXPECT_EQ(listline::FormatListLine(QStringLiteral("report.zip"), utc(7, 0, 5, 59), 12345678, comma),
+    EXPECT_EQ(formats::FormatListLine(QStringLiteral("report.zip"), utc(7, 0, 5, 59), 12345678, comma),
               QStringLiteral("report.zip 2024-03-07 09시 05분    12,056 Kb"));
     // 23:59:59 UTC is the next morning; seconds are dropped, not rounded.
-    EXPECT_EQ(listline::FormatListLine(QStringLiteral("견적서.txt"), utc(7, 23, 59, 59), 511, comma),
+    EXPECT_EQ(formats::FormatListLine(QStringLiteral("견적서.txt"), utc(7, 23, 59, 59), 511, comma),
               QStringLiteral("견적서.txt 2024-03-08 08시 59분") + Blanks(9) + QStringLiteral("0 Kb"));
     // Without a time the columns still line up (the zero file time).
-    EXPECT_EQ(listline::FormatListLine(QStringLiteral("x"), QDateTime(), 1536, comma),
+    EXPECT_EQ(formats::FormatListLine(QStringLiteral("x"), QDateTime(), 1536, comma),
               QStringLiteral("x 1601-01-01 09시 00분") + Blanks(9) + QStringLiteral("2 Kb"));
     if (hadTz) qputenv("TZ", oldTz); else qunsetenv("TZ");
     tzset();
@@ -113,7 +113,7 @@ TEST(ListLine, FormatterFollowsDaylightSavingChanges) {
     for (const char* tz : zones) {
         if (tz) qputenv("TZ", tz);
         tzset();
-        listline::LineFormatter f(QChar(u','));
+        browser::LineFormatter f(QChar(u','));
         for (int pass = 0; pass < 2; ++pass)  // the second pass answers from what the first learnt
             for (const auto& c : cases) {
                 if (tz && qstrcmp(c.tz, tz) != 0) continue;
@@ -122,17 +122,17 @@ TEST(ListLine, FormatterFollowsDaylightSavingChanges) {
                     EXPECT_EQ(line, QStringLiteral("a b.txt ") + QString::fromUtf8(c.local) + Blanks(9) + QStringLiteral("2 Kb"))
                         << c.utc;
                 }
-                EXPECT_EQ(line, listline::FormatListLine(QStringLiteral("a b.txt"), at(c.utc), 2048, QChar(u',')));
+                EXPECT_EQ(line, formats::FormatListLine(QStringLiteral("a b.txt"), at(c.utc), 2048, QChar(u',')));
             }
     }
     // Sizes past ten columns, negative sizes and a missing time read as the general routine does.
     qputenv("TZ", "Europe/Berlin");
     tzset();
-    listline::LineFormatter f(QChar(0x00A0));
+    browser::LineFormatter f(QChar(0x00A0));
     for (const qint64 size : {qint64(0), qint64(511), qint64(512), qint64(1535), qint64(1536), qint64(1) << 40,
                               std::numeric_limits<qint64>::max(), qint64(-5000)})
         for (const QDateTime& t : {QDateTime(), at("2024-03-31T01:00:00Z")})
-            EXPECT_EQ(f.Format(QStringLiteral("견적"), t, size), listline::FormatListLine(QStringLiteral("견적"), t, size, QChar(0x00A0)))
+            EXPECT_EQ(f.Format(QStringLiteral("견적"), t, size), formats::FormatListLine(QStringLiteral("견적"), t, size, QChar(0x00A0)))
                 << size;
     // The kilobyte rounding at its edges, in the formatter itself (half a
     // kilobyte rounds up).

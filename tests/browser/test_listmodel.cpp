@@ -8,7 +8,7 @@
 
 using browser::ListChunk;
 using browser::ListModel;
-using listline::FormatListLine;
+using formats::FormatListLine;
 
 namespace {
 

@@ -12,26 +12,26 @@
 #include "core/errors.h"
 #include "testsupport.h"
 
-namespace err = platform::err;
+namespace err = core::err;
 
 // Each trapped failure keeps its own number and text; only a memory failure
 // is "Out of memory".
 TEST(Errors, TrappedExceptionsKeepTheirKind) {
     testsupport::ScriptedMsgBoxes boxes;
     auto trap = [](auto body) {
-        return platform::TrapErrors(QStringLiteral("LPad"), QStringLiteral("CKoreanString"),
-                                    platform::ModuleKind::ClassModule, body);
+        return core::TrapErrors(QStringLiteral("LPad"), QStringLiteral("CKoreanString"),
+                                    core::ModuleKind::ClassModule, body);
     };
     EXPECT_TRUE(trap([] {}));
-    EXPECT_FALSE(trap([] { throw platform::RuntimeError(err::Overflow); }));
+    EXPECT_FALSE(trap([] { throw core::RuntimeError(err::Overflow); }));
     EXPECT_FALSE(trap([] { throw std::bad_alloc(); }));
     EXPECT_FALSE(trap([] { throw std::out_of_range("index 3 of 2"); }));
     const QString tail = QStringLiteral(" in procedure LPad of Class Module CKoreanString");
     EXPECT_EQ(boxes.texts(), (std::vector<QString>{QStringLiteral("Error 6 (Overflow)") + tail,
                                                    QStringLiteral("Error 7 (Out of memory)") + tail,
                                                    QStringLiteral("Error 5 (index 3 of 2)") + tail}));
-    EXPECT_EQ(boxes.shown()[0].icon, platform::MsgIcon::None);
-    EXPECT_EQ(boxes.shown()[0].title, platform::AppTitle());
+    EXPECT_EQ(boxes.shown()[0].icon, core::MsgIcon::None);
+    EXPECT_EQ(boxes.shown()[0].title, core::AppTitle());
 
     // The tests' intercepted program end is no error of the program.
     struct Ended {};
@@ -59,5 +59,5 @@ TEST(Errors, FileFailuresMapToOneRuntimeErrorEach) {
         {F::RenameError, 0, 75}};
 #endif
     for (const auto& [qt, code, number] : cases)
-        EXPECT_EQ(platform::FileErrorNumber(qt, code), number) << "code " << code;
+        EXPECT_EQ(core::FileErrorNumber(qt, code), number) << "code " << code;
 }

@@ -23,7 +23,7 @@ bool Connect(cMySQL& c, int port, const QString& user, const QString& password, 
 }
 
 QString Lpid(const QString& section, const QString& user) {
-    return platform::GetPrivateProfileString(section, user, QStringLiteral("<none>"), 100,
+    return formats::GetPrivateProfileString(section, user, QStringLiteral("<none>"), 100,
                                              QCoreApplication::applicationDirPath() +
                                                  QStringLiteral("/config.ini"));
 }

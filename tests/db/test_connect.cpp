@@ -32,9 +32,9 @@ TEST(RealConnect, ReportsFailuresByKind) {
         const auto& box = boxes.shown()[0];
         EXPECT_TRUE(box.text.startsWith(QStringLiteral("Error 2003 Can't connect"))) << box.text.toStdString();
         EXPECT_TRUE(box.text.endsWith(QStringLiteral("\r\n\r\n") + kUnreachable)) << box.text.toStdString();
-        EXPECT_EQ(box.title, platform::AppTitle());
-        EXPECT_EQ(box.buttons, platform::MsgButtons::Ok);
-        EXPECT_EQ(box.icon, platform::MsgIcon::None);
+        EXPECT_EQ(box.title, core::AppTitle());
+        EXPECT_EQ(box.buttons, core::MsgButtons::Ok);
+        EXPECT_EQ(box.icon, core::MsgIcon::None);
     }
     boxes.clear();
     {

@@ -150,7 +150,7 @@ TEST(Query, ServerErrorsAreReportedUnlessSilent) {
     EXPECT_TRUE(box.text.startsWith(QStringLiteral("Error 1064 (You have an error in your SQL syntax")))
         << box.text.toStdString();
     EXPECT_TRUE(box.text.endsWith(kSuffix + sql)) << box.text.toStdString();
-    EXPECT_EQ(box.title, platform::AppTitle());
+    EXPECT_EQ(box.title, core::AppTitle());
 }
 
 TEST(Query, LostConnectionIsReopenedOnce) {

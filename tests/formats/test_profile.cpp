@@ -6,8 +6,8 @@
 #include "formats/profile.h"
 #include "platform/textcodec.h"
 
-using platform::GetPrivateProfileString;
-using platform::WritePrivateProfileString;
+using formats::GetPrivateProfileString;
+using formats::WritePrivateProfileString;
 
 namespace {
 

@@ -185,8 +185,8 @@ TEST(GetFileVer, LastComponentNormalisedOrCut) {
               QStringLiteral("Error 5 (Invalid procedure call or argument) in procedure GetFileVer of Module mdlFile"));
     EXPECT_EQ(boxes.shown()[1].text,
               QStringLiteral("Error 9 (Subscript out of range) in procedure GetFileVer of Module mdlFile"));
-    EXPECT_EQ(boxes.shown()[1].title, platform::AppTitle());
-    EXPECT_EQ(boxes.shown()[1].icon, platform::MsgIcon::None);
+    EXPECT_EQ(boxes.shown()[1].title, core::AppTitle());
+    EXPECT_EQ(boxes.shown()[1].icon, core::MsgIcon::None);
 }
 
 TEST(ElfImage, StampedProgramCarriesItsVersionAndStillRuns) {

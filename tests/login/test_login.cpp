@@ -184,12 +184,12 @@ TEST_F(Login, AdmissionByAddress) {
             modOrvelDBConsts::AdmitWorkstation(endpoints());
             ADD_FAILURE() << "admitted " << c.shownMac.toStdString();
         } catch (const ProgramEnded& e) {
-            EXPECT_EQ(e.code, platform::ExitCode::WorkstationRefused);
+            EXPECT_EQ(e.code, core::ExitCode::WorkstationRefused);
         }
         ASSERT_EQ(boxes.shown().size(), 1u);
         EXPECT_EQ(boxes.shown()[0].text, kRefusal + c.shownMac);
-        EXPECT_EQ(boxes.shown()[0].icon, platform::MsgIcon::None);
-        EXPECT_EQ(boxes.shown()[0].title, platform::AppTitle());
+        EXPECT_EQ(boxes.shown()[0].icon, core::MsgIcon::None);
+        EXPECT_EQ(boxes.shown()[0].title, core::AppTitle());
     }
 }
 
@@ -281,7 +281,7 @@ TEST_F(Login, WrongPasswordAndHiddenUserLookAlike) {
         ASSERT_EQ(boxes.shown().size(), 1u);
         EXPECT_EQ(boxes.shown()[0].text, kWrong);
         EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("로그인"));
-        EXPECT_EQ(boxes.shown()[0].icon, platform::MsgIcon::None);
+        EXPECT_EQ(boxes.shown()[0].icon, core::MsgIcon::None);
         EXPECT_EQ(QApplication::focusWidget(), password(f));
         EXPECT_EQ(password(f)->selectedText(), pw);  // Home, then Shift+End
     }
@@ -324,7 +324,7 @@ TEST_F(Login, RememberedPassword) {
         elsewhere.show();
         QApplication::setActiveWindow(&elsewhere);
     };
-    boxes.onShow = [&](const platform::MsgBoxRecord&) { away(); };
+    boxes.onShow = [&](const core::MsgBoxRecord&) { away(); };
     click(password(f));
     QTest::keyClicks(password(f), QStringLiteral("-typo"));
     QTest::keyClick(password(f), Qt::Key_Return);

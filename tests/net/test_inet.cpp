@@ -12,7 +12,7 @@
 #include "net/inet.h"
 #include "testsupport.h"
 
-using namespace inet;
+using namespace net;
 
 namespace {
 

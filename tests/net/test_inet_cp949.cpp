@@ -123,13 +123,13 @@ private:
 
 // A session as the window opens it.
 struct Session {
-    inet::HInternet root = inet::InternetOpenA(QStringLiteral("ORVEL"), inet::INTERNET_OPEN_TYPE_DIRECT, QString(),
-                                               QString(), inet::INTERNET_FLAG_NO_CACHE_WRITE);
-    inet::HInternet conn;
+    net::HInternet root = net::InternetOpenA(QStringLiteral("ORVEL"), net::INTERNET_OPEN_TYPE_DIRECT, QString(),
+                                               QString(), net::INTERNET_FLAG_NO_CACHE_WRITE);
+    net::HInternet conn;
     explicit Session(const testenv::FtpPeer& p)
-        : conn(inet::InternetConnectA(root.get(), QString::fromUtf8(testenv::kHost), p.port,
+        : conn(net::InternetConnectA(root.get(), QString::fromUtf8(testenv::kHost), p.port,
                                       QString::fromUtf8(p.user), QString::fromUtf8(p.password),
-                                      inet::INTERNET_SERVICE_FTP, 0, 0)) {}
+                                      net::INTERNET_SERVICE_FTP, 0, 0)) {}
     std::vector<browser::ListLine> list() { return browser::ReadListLines(conn.get(), kDir, QLatin1Char(',')); }
     // The lines that show `name`.
     std::vector<browser::ListLine> linesOf(const QString& name) {

@@ -8,7 +8,7 @@
 #include "testendpoints.h"
 #include "tests/net/test_inet_fakehttp.h"
 
-using namespace inet;
+using namespace net;
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "testsupport.h"
 #include "update/webfetch.h"
 
-using namespace inet;
+using namespace net;
 
 namespace {
 

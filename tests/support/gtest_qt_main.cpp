@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_FONTDIR", qgetenv("WINDIR") + "\\Fonts");
 #endif
     QApplication app(argc, argv);
-    platform::InstallQtMessageBoxes();
+    gui::InstallQtMessageBoxes();
     ::testing::InitGoogleTest(&argc, argv);
     const int limit = qEnvironmentVariableIntValue("ORVEL_TEST_CASE_SECONDS");
     if (limit > 0) {

@@ -15,20 +15,20 @@
 namespace testsupport {
 
 ScriptedMsgBoxes::ScriptedMsgBoxes() {
-    platform::setMsgBoxHandler([this](const platform::MsgBoxRecord& r) {
+    core::SetMsgBoxHandler([this](const core::MsgBoxRecord& r) {
         shown_.push_back(r);
         if (onShow) onShow(r);
-        if (r.buttons == platform::MsgButtons::YesNo) {
-            if (answers_.empty()) return platform::MsgAnswer::No;
+        if (r.buttons == core::MsgButtons::YesNo) {
+            if (answers_.empty()) return core::MsgAnswer::No;
             auto a = answers_.front();
             answers_.pop_front();
             return a;
         }
-        return platform::MsgAnswer::Ok;
+        return core::MsgAnswer::Ok;
     });
 }
 
-ScriptedMsgBoxes::~ScriptedMsgBoxes() { platform::setMsgBoxHandler({}); }
+ScriptedMsgBoxes::~ScriptedMsgBoxes() { core::SetMsgBoxHandler({}); }
 
 std::vector<QString> ScriptedMsgBoxes::texts() const {
     std::vector<QString> t;
@@ -37,9 +37,9 @@ std::vector<QString> ScriptedMsgBoxes::texts() const {
 }
 
 InterceptEnd::InterceptEnd() {
-    platform::setEndProgramHook([](platform::ExitCode c) { throw ProgramEnded{c}; });
+    core::SetEndProgramHook([](core::ExitCode c) { throw ProgramEnded{c}; });
 }
-InterceptEnd::~InterceptEnd() { platform::setEndProgramHook({}); }
+InterceptEnd::~InterceptEnd() { core::SetEndProgramHook({}); }
 
 QString Env::dbHost() { return QString::fromUtf8(testenv::kHost); }
 int Env::dbPort() { return testenv::db::kMain.port; }

@@ -19,21 +19,21 @@ class ScriptedMsgBoxes {
 public:
     ScriptedMsgBoxes();
     ~ScriptedMsgBoxes();
-    void answer(platform::MsgAnswer a) { answers_.push_back(a); }
-    const std::vector<platform::MsgBoxRecord>& shown() const { return shown_; }
+    void answer(core::MsgAnswer a) { answers_.push_back(a); }
+    const std::vector<core::MsgBoxRecord>& shown() const { return shown_; }
     std::vector<QString> texts() const;
     void clear() { shown_.clear(); }
     // Called on every box before it returns (for tests that act while a box is up).
-    std::function<void(const platform::MsgBoxRecord&)> onShow;
+    std::function<void(const core::MsgBoxRecord&)> onShow;
 
 private:
-    std::vector<platform::MsgBoxRecord> shown_;
-    std::deque<platform::MsgAnswer> answers_;
+    std::vector<core::MsgBoxRecord> shown_;
+    std::deque<core::MsgAnswer> answers_;
 };
 
 // Thrown by the intercepted EndProgramNow.
 struct ProgramEnded {
-    platform::ExitCode code;
+    core::ExitCode code;
 };
 
 // Installs a hook that throws ProgramEnded for its lifetime.

@@ -27,8 +27,8 @@
 #include "update/launcher.h"
 #include "formats/versioninfo.h"
 
-using platform::ExitCode;
-using platform::MsgIcon;
+using core::ExitCode;
+using core::MsgIcon;
 using testsupport::InterceptEnd;
 using testsupport::ProgramEnded;
 using testsupport::ScriptedMsgBoxes;
@@ -224,7 +224,7 @@ TEST_F(LauncherTest, ServerVersionTextDecidesWhetherTheCurrentCheckerRuns) {
         EXPECT_EQ(boxes_.texts(), c.box.isEmpty() ? std::vector<QString>{} : std::vector<QString>{c.box});
         if (!boxes_.shown().empty()) {
             EXPECT_EQ(boxes_.shown()[0].icon, c.box == unreadable ? MsgIcon::Critical : MsgIcon::None);
-            EXPECT_EQ(boxes_.shown()[0].title, platform::AppTitle());
+            EXPECT_EQ(boxes_.shown()[0].title, core::AppTitle());
         }
         EXPECT_EQ(requestsFor(lastver()), checks + (c.checkerRuns ? 1 : 0));
         EXPECT_EQ(contentOf(at(QStringLiteral("Quendrel.exe"))), localChecker);
@@ -430,10 +430,10 @@ TEST_F(LauncherTest, MissingReplacerShowsTheFolderAndEnds) {
     server_.put(lastver(), "8");
     server_.publish(own_, standIn("new"), 8);
     QStringList opened;
-    platform::setOpenFolderHook([&](const QString& f) { opened << f; });
+    platform::SetOpenFolderHook([&](const QString& f) { opened << f; });
 
     EXPECT_EQ(run(true, 7), ExitCode::ReplacerMissing);
-    platform::setOpenFolderHook({});
+    platform::SetOpenFolderHook({});
     // The path as the system writes paths (a backslash on Windows).
     EXPECT_EQ(boxes_.texts(), std::vector<QString>{QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n") +
                                                    QDir::toNativeSeparators(at(QStringLiteral("sarvix.exe")))});
@@ -457,7 +457,7 @@ TEST_F(LauncherTest, AReplacerThatCannotMoveTheFileSaysSoAndTheOldProgramComesBa
     QProcess replacer;
     replacer.start(at(QStringLiteral("sarvix.exe")), {own_ + QStringLiteral(";New_") + own_});
     ASSERT_TRUE(replacer.waitForStarted());
-    const std::wstring title = platform::AppTitle().toStdWString();
+    const std::wstring title = core::AppTitle().toStdWString();
     QString shown;
     QElapsedTimer t;
     t.start();

@@ -201,7 +201,7 @@ TEST(FileReplacer, AMoveThatKeepsFailingIsReportedAndTheOldProgramComesBack) {
     QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), f.at(QStringLiteral("prog"))});
     EXPECT_EQ(code, 5);
     EXPECT_GT(took, 3000) << "gave up without retrying";
-    EXPECT_TRUE(err.contains(("message box [" + platform::AppTitle() +
+    EXPECT_TRUE(err.contains(("message box [" + core::AppTitle() +
                               "]: 업데이트를 설치하지 못했습니다.\r\n기존 버전의 프로그램을 다시 시작합니다.")
                                  .toUtf8()))
         << err.toStdString();

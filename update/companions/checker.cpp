@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::exception&) {
-        const platform::Error e = platform::CurrentError();
+        const platform::Error e = core::CurrentError();
         return fail(Unexpected, QStringLiteral("error %1 (%2)").arg(e.number()).arg(e.description()));
     }
 }

@@ -69,8 +69,8 @@ int startOld(const QString& oldPath, const QString& folder, int code) {
 
 // The user learns that the update did not happen; the old program goes on.
 void tellNotInstalled() {
-    platform::MsgBox(QStringLiteral("업데이트를 설치하지 못했습니다.\r\n기존 버전의 프로그램을 다시 시작합니다."),
-                     platform::MsgButtons::Ok, platform::MsgIcon::Exclamation, platform::AppTitle());
+    core::MsgBox(QStringLiteral("업데이트를 설치하지 못했습니다.\r\n기존 버전의 프로그램을 다시 시작합니다."),
+                     core::MsgButtons::Ok, core::MsgIcon::Exclamation, core::AppTitle());
 }
 
 }  // namespace
@@ -80,9 +80,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     core::InstallLog();
     // No window toolkit here: the system draws the one box this program shows.
-    platform::setMsgBoxDisplay({[](const platform::MsgBoxRecord& box) {
+    core::SetMsgBoxDisplay({[](const core::MsgBoxRecord& box) {
                                     platform::ShowNativeMessageBox(box.text, box.title);
-                                    return platform::MsgAnswer::Ok;
+                                    return core::MsgAnswer::Ok;
                                 },
                                 {}});
     const QStringList args = QCoreApplication::arguments();
