@@ -50,3 +50,22 @@ if(NOT ORVEL_QTBASE_KO_QM)
 endif()
 set_source_files_properties("${ORVEL_QTBASE_KO_QM}" PROPERTIES QT_RESOURCE_ALIAS qtbase_ko.qm)
 qt_add_resources(orvel_gui orvel_qtbase_ko PREFIX /i18n FILES "${ORVEL_QTBASE_KO_QM}")
+
+# The zip for the PCs (`cpack` in the build folder): one folder orvel-as/
+# with the program, its two companions, stripped, and how to install.
+# CPack's zip stores the Hangul file name in UTF-8 and sets the zip's UTF-8
+# flag, which Windows 10 and later read.
+install(TARGETS orvel-as orvel-checker orvel-replacer RUNTIME DESTINATION orvel-as)
+# UTF-8 with a byte-order mark and CRLF, so that Notepad shows the Hangul.
+string(ASCII 239 187 191 _orvel_bom)
+file(READ ${PROJECT_SOURCE_DIR}/scripts/lib/windows-readme.txt _orvel_readme)
+string(REPLACE "\n" "\r\n" _orvel_readme "${_orvel_readme}")
+file(WRITE ${CMAKE_BINARY_DIR}/package/읽어보기.txt "${_orvel_bom}${_orvel_readme}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scripts/lib/windows-readme.txt)
+install(FILES ${CMAKE_BINARY_DIR}/package/읽어보기.txt DESTINATION orvel-as)
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_FILE_NAME orvel-as-windows-x64)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/dist)
+include(CPack)
