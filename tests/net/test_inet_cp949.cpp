@@ -14,6 +14,7 @@
 
 #include "browser/download.h"
 #include "browser/listing.h"
+#include "ftpscratch.h"
 #include "platform/textcodec.h"
 #include "testsupport.h"
 
@@ -62,63 +63,12 @@ QByteArray manifestSha(const QByteArray& name) {
     return {};
 }
 
-// A file of the test's own in the peer's folder, put there, looked for and
-// taken away over FTP under the raw bytes of its name: code page 949, or a
-// byte that is none. (The peer's disk is out of reach of a Windows test,
-// and its names there could not be written from Windows anyway.)
-struct PeerFile {
+// A file of the test's own in the peer's folder, under the raw bytes of its
+// name: code page 949, or a byte that is none.
+struct PeerFile : testsupport::FtpScratchFile {
     PeerFile(const Peer& peer, const QByteArray& name, std::string body = "to be deleted")
-        : server_(*peer.server),
-          dir_("ftp://" + std::string(testenv::kHost) + ":" + std::to_string(server_.port) + "/as_files/"),
-          name_(name) {
-        transfer(url(), [&](CURL* c) {
-            curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-            curl_easy_setopt(c, CURLOPT_READDATA, &body);
-            curl_easy_setopt(c, CURLOPT_READFUNCTION, &readOut);
-        });
-    }
-    ~PeerFile() {
-        if (!exists()) return;
-        curl_slist* dele = curl_slist_append(nullptr, ("DELE " + name_.toStdString()).c_str());
-        transfer(dir_, [&](CURL* c) {
-            curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-            curl_easy_setopt(c, CURLOPT_POSTQUOTE, dele);
-        });
-        curl_slist_free_all(dele);
-    }
-    // The peer answers SIZE for it.
-    bool exists() const {
-        return transfer(url(), [](CURL* c) {
-                   curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-                   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
-               }) == CURLE_OK;
-    }
-
-private:
-    static size_t readOut(char* buf, size_t size, size_t n, void* data) {
-        auto& rest = *static_cast<std::string*>(data);
-        const size_t k = std::min(size * n, rest.size());
-        std::copy_n(rest.data(), k, buf);
-        rest.erase(0, k);
-        return k;
-    }
-    template <class Setup>
-    CURLcode transfer(const std::string& target, Setup setup) const {
-        CURL* c = curl_easy_init();
-        curl_easy_setopt(c, CURLOPT_URL, target.c_str());
-        curl_easy_setopt(c, CURLOPT_USERNAME, server_.user);
-        curl_easy_setopt(c, CURLOPT_PASSWORD, server_.password);
-        curl_easy_setopt(c, CURLOPT_TIMEOUT, 20L);
-        setup(c);
-        const CURLcode rc = curl_easy_perform(c);
-        curl_easy_cleanup(c);
-        return rc;
-    }
-    std::string url() const { return dir_ + name_.toPercentEncoding().toStdString(); }
-
-    const testenv::FtpPeer& server_;
-    std::string dir_;
-    QByteArray name_;
+        : FtpScratchFile("ftp://" + std::string(testenv::kHost) + ":" + std::to_string(peer.server->port) + "/as_files/",
+                         peer.server->user, peer.server->password, name, std::move(body)) {}
 };
 
 // A session as the window opens it.

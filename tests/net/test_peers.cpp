@@ -18,6 +18,7 @@
 #include <curl/curl.h>
 
 #include "formats/ftplisting.h"
+#include "ftpscratch.h"
 #include "net/inet.h"
 #include "platform/textcodec.h"
 #include "testsupport.h"
@@ -157,48 +158,10 @@ struct Session {
     }
 };
 
-// A file of the test's own on the peer, put there over FTP (the peer's disk
-// is out of reach of a Windows test) and taken away again.
-class ScratchFile {
-public:
-    ScratchFile(int port, const QByteArray& wireName) : dir_(folderUrl(port)), name_(wireName) {
-        std::string body = "scratch";
-        put_ = curlFtp(url(), [&](CURL* c) {
-            curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-            curl_easy_setopt(c, CURLOPT_READDATA, &body);
-            curl_easy_setopt(c, CURLOPT_READFUNCTION, &readOut);
-        });
-    }
-    ~ScratchFile() {
-        curl_slist* dele = curl_slist_append(nullptr, ("*DELE " + name_.toStdString()).c_str());
-        curlFtp(dir_, [&](CURL* c) {
-            curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-            curl_easy_setopt(c, CURLOPT_POSTQUOTE, dele);
-        });
-        curl_slist_free_all(dele);
-    }
-    bool put() const { return put_ == CURLE_OK; }
-    // The server answers SIZE for it.
-    bool exists() const {
-        return curlFtp(url(), [](CURL* c) {
-                   curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-                   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
-               }) == CURLE_OK;
-    }
-
-private:
-    static size_t readOut(char* buf, size_t size, size_t n, void* data) {
-        auto& rest = *static_cast<std::string*>(data);
-        const size_t k = std::min(size * n, rest.size());
-        std::copy_n(rest.data(), k, buf);
-        rest.erase(0, k);
-        return k;
-    }
-    std::string url() const { return dir_ + name_.toPercentEncoding().toStdString(); }
-
-    std::string dir_;
-    QByteArray name_;
-    CURLcode put_ = CURLE_FAILED_INIT;
+// A file of the test's own on the peer.
+struct ScratchFile : testsupport::FtpScratchFile {
+    ScratchFile(int port, const QByteArray& wireName)
+        : FtpScratchFile(folderUrl(port), testenv::ftp::kUser, testenv::ftp::kPassword, wireName) {}
 };
 
 void PrintTo(const FtpServer& s, std::ostream* os) { *os << s.name; }
