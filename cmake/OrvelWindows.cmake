@@ -5,8 +5,8 @@
 set_target_properties(orvel-as orvel-checker orvel-replacer PROPERTIES WIN32_EXECUTABLE TRUE)
 
 # A static Qt links its plugins into each program. The windows platform and
-# the native style come by default; the tests draw offscreen only (as on
-# Linux), so they leave the windows platform out.
+# the native style come by default; the tests and benchmarks draw offscreen
+# only (as on Linux), so they leave the windows platform out.
 function(_orvel_win_executables dir out)
   get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
@@ -24,12 +24,15 @@ function(_orvel_win_executables dir out)
   set(${out} ${found} PARENT_SCOPE)
 endfunction()
 qt_import_plugins(orvel-as INCLUDE Qt6::QWindowsIntegrationPlugin)
-if(ORVEL_BUILD_TESTS)
-  _orvel_win_executables(${PROJECT_SOURCE_DIR}/tests orvel_win_tests)
-  foreach(t IN LISTS orvel_win_tests)
-    qt_import_plugins(${t} INCLUDE Qt6::QOffscreenIntegrationPlugin EXCLUDE Qt6::QWindowsIntegrationPlugin)
-  endforeach()
-endif()
+foreach(kind TESTS BENCH)
+  string(TOLOWER ${kind} dir)
+  if(ORVEL_BUILD_${kind})
+    _orvel_win_executables(${PROJECT_SOURCE_DIR}/${dir} orvel_win_offscreen)
+    foreach(t IN LISTS orvel_win_offscreen)
+      qt_import_plugins(${t} INCLUDE Qt6::QOffscreenIntegrationPlugin EXCLUDE Qt6::QWindowsIntegrationPlugin)
+    endforeach()
+  endif()
+endforeach()
 
 # Qt's own Korean texts (buttons of message boxes and dialogs) travel inside
 # the program: a Windows PC has no Qt installation to load them from.
