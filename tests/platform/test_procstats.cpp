@@ -15,24 +15,38 @@
 
 #include "platform/procstats.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
+
+// wine (8.0) answers GetProcessHandleCount with 0.
+bool handleCountIsStub() {
+#ifdef _WIN32
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
 
 TEST(ProcStats, FollowWhatTheProcessHolds) {
     const platform::ProcStats idle = platform::CurrentProcStats();
     ASSERT_GT(idle.residentBytes, 0);
-    ASSERT_GT(idle.handles, 0);
     ASSERT_GE(idle.threads, 1);
-    // Two readings in a row agree: reading opens nothing that stays open.
-    EXPECT_EQ(platform::CurrentProcStats().handles, idle.handles);
-
-    std::vector<std::unique_ptr<QFile>> files;
-    for (int i = 0; i < 3; ++i) {
-        files.push_back(std::make_unique<QFile>(QCoreApplication::applicationFilePath()));
-        ASSERT_TRUE(files.back()->open(QIODevice::ReadOnly));
+    if (!handleCountIsStub()) {
+        ASSERT_GT(idle.handles, 0);
+        // Two readings in a row agree: reading opens nothing that stays open.
+        EXPECT_EQ(platform::CurrentProcStats().handles, idle.handles);
+        std::vector<std::unique_ptr<QFile>> files;
+        for (int i = 0; i < 3; ++i) {
+            files.push_back(std::make_unique<QFile>(QCoreApplication::applicationFilePath()));
+            ASSERT_TRUE(files.back()->open(QIODevice::ReadOnly));
+        }
+        EXPECT_EQ(platform::CurrentProcStats().handles, idle.handles + 3);
+        files.clear();
+        EXPECT_EQ(platform::CurrentProcStats().handles, idle.handles);
     }
-    EXPECT_EQ(platform::CurrentProcStats().handles, idle.handles + 3);
-    files.clear();
-    EXPECT_EQ(platform::CurrentProcStats().handles, idle.handles);
 
     std::mutex m;
     std::condition_variable cv;
