@@ -47,7 +47,7 @@
 
 namespace {
 
-using platform::MsgAnswer;
+using core::MsgAnswer;
 
 // The sample user of the test environment (scripts/env).
 const QString kPassword = QStringLiteral("demo1234");
@@ -142,7 +142,7 @@ bool sameContent(const QString& a, const QString& b) {
 // its connection (a remembered one may have signed in before that).
 bool signIn() {
     if (!modMain::CheckStartupDB()) return false;
-    modMain::gAppTitle = platform::AppTitle();
+    modMain::gAppTitle = core::AppTitle();
     frmLogin login;
     QTimer typist;
     typist.setInterval(20);
@@ -359,12 +359,12 @@ int main(int argc, char** argv) {
     platform::SetUpHeap();  // as the program's main does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    platform::SetUpKoreanUi(app);
+    gui::SetUpKoreanUi(app);
     // Settings the sign-in form reads or writes stay out of the user's own.
     QStandardPaths::setTestModeEnabled(true);
-    platform::setMsgBoxHandler([](const platform::MsgBoxRecord& r) {
+    core::SetMsgBoxHandler([](const core::MsgBoxRecord& r) {
         g_said.push_back(r.text);
-        return r.buttons == platform::MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+        return r.buttons == core::MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
     });
     QStringList a = app.arguments();
     int cycles = 2000, warmup = 200;
