@@ -16,7 +16,7 @@ namespace modMain {
 bool ConnectInhouse(cMySQL& conn, const ConnectionSettings& settings) {
     return conn.real_connect(settings.host, QString::fromLatin1(ConnectionSettings::user),
                              QString::fromLatin1(ConnectionSettings::passwd),
-                             QString::fromLatin1(ConnectionSettings::db), ConnectionSettings::port,
+                             QString::fromLatin1(ConnectionSettings::db), settings.port,
                              QString(), 0, false, QString());
 }
 

@@ -86,7 +86,7 @@ QString FindNormalFile(const QString& folder, const QString& name) {
     return platform::FindPlainFile(folder, name);
 }
 
-bool AutoUpdaterSelfUpdate(const QString& programFolder) {
+bool AutoUpdaterSelfUpdate(const QString& programFolder, const QString& baseUrl) {
     const QString procedure = QStringLiteral("AutoUpdaterSelfUpdate");
     const QString name = kCheckerName;
     const QString localPath = inFolder(programFolder, name);
@@ -103,7 +103,7 @@ bool AutoUpdaterSelfUpdate(const QString& programFolder) {
     const QString versionFile = name.left(name.lastIndexOf(QLatin1Char('.'))) + QStringLiteral("_lastver.txt");
     QString serverText;
     trapped(procedure, [&] {
-        QString url = BaseUrl() + versionFile;
+        QString url = baseUrl + versionFile;
         serverText = update::ReadUrlText(url);
     });
 
@@ -123,14 +123,14 @@ bool AutoUpdaterSelfUpdate(const QString& programFolder) {
     // and for the revision the server announced.
     bool ok = false;
     trapped(procedure, [&] {
-        ok = update::DownloadSigned(BaseUrl() + name, localPath, {name, serverRev, serverRev}) ==
+        ok = update::DownloadSigned(baseUrl + name, localPath, {name, serverRev, serverRev}) ==
              update::Verdict::Accepted;
     });
     if (!ok) return false;
 
     ok = false;
     trapped(procedure, [&] {
-        ok = update::DownloadSigned(BaseUrl() + kReplacerName, inFolder(programFolder, kReplacerName),
+        ok = update::DownloadSigned(baseUrl + kReplacerName, inFolder(programFolder, kReplacerName),
                                     {kReplacerName, serverRev, serverRev}) == update::Verdict::Accepted;
     });
     return ok;

@@ -16,16 +16,16 @@ void RunAutoUpdate(bool& SkipSelfUpdate);
 // server's revision. True when the checker may be run.
 bool AutoUpdaterSelfUpdate();
 
+// The base URL of the update server, ending in "/".
+QString BaseUrl();
+
 // The same for an explicit program folder, own file name and revision (the
-// public calls pass the running program's).
+// public calls pass the running program's), and update server.
 void RunAutoUpdate(bool& SkipSelfUpdate, const QString& programFolder, const QString& ownFileName, int revision);
-bool AutoUpdaterSelfUpdate(const QString& programFolder);
+bool AutoUpdaterSelfUpdate(const QString& programFolder, const QString& baseUrl = BaseUrl());
 
 // The name of the normal file `name` in `folder` as the folder stores it:
 // it must exist, be a regular file and not be hidden. Empty when not found.
 QString FindNormalFile(const QString& folder, const QString& name);
-
-// The base URL of the update server, ending in "/".
-QString BaseUrl();
 
 }  // namespace modAutoUpdateV1_Launcher

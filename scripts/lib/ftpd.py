@@ -17,6 +17,12 @@ One account, one home folder, optional fault modes:
               page 949 both ways (commands, replies, listings); LIST in the
               DOS form ("03-07-24  12:05AM  12345678 report.zip", <DIR>) or
               the unix form. Times are UTC, like everywhere here.
+  stall-retr  RETR sends the first half of the file (at most 4 MiB), then
+              neither sends more nor closes (no 226): a data connection that
+              hangs.
+  stall-list  the same for every other listing (LIST, MLSD, NLST) the server
+              answers, starting with the first, so that a client can show it
+              recovers; each mode leaves the other commands working.
 
 --idle-timeout makes the server send 421 and close control connections that
 stay idle that long. --log records every command line received (passwords
@@ -70,6 +76,50 @@ class CutDTPHandler(DTPHandler):
             cmd_channel.close()
             return
         super().close()
+
+
+class StallDTPHandler(DTPHandler):
+    """Data channel that, for a stalled transfer, never finishes."""
+
+    def close_when_done(self):
+        if getattr(self.cmd_channel, "stall_transfer", False):
+            return  # the data sent so far stays all there is
+        super().close_when_done()
+
+
+def make_stall_handler(base, stalled):
+    # Listings stall in turns, counted over the whole server.
+    turns = {"n": 0}
+
+    class StallHandler(base):
+        dtp_handler = StallDTPHandler
+        stall_transfer = False
+
+        def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+            stall = cmd in stalled
+            if stall and cmd != "RETR":
+                stall = turns["n"] % 2 == 0
+                turns["n"] += 1
+            self.stall_transfer = stall
+            if not stall:
+                return super().push_dtp_data(data, isproducer, file, cmd)
+            if file is not None:
+                # A file: its first half, at most 4 MiB (the sample holds a
+                # 5 GiB one).
+                data = file.read(min(os.fstat(file.fileno()).st_size // 2, 4 << 20))
+                file.close()
+                return super().push_dtp_data(data, False, None, cmd)
+            if isproducer:
+                chunks = []
+                while True:
+                    chunk = data.more()
+                    if not chunk:
+                        break
+                    chunks.append(chunk if isinstance(chunk, bytes) else chunk.encode("utf8"))
+                data = b"".join(chunks)
+            return super().push_dtp_data(data[:len(data) // 2], False, None, cmd)
+
+    return StallHandler
 
 
 class HalfFile:
@@ -263,6 +313,11 @@ def make_handler(mode):
     if mode in ("cp949-dos", "cp949-unix"):
         return make_cp949_handler(Handler, mode == "cp949-dos")
 
+    if mode == "stall-retr":
+        return make_stall_handler(Handler, ("RETR",))
+    if mode == "stall-list":
+        return make_stall_handler(Handler, ("LIST", "MLSD", "NLST"))
+
     return Handler
 
 
@@ -276,7 +331,8 @@ def main():
     p.add_argument("--perm", default="elradfmwMT")
     p.add_argument("--idle-timeout", type=float, default=300.0,
                    help="seconds before an idle control connection gets 421 and is closed")
-    p.add_argument("--mode", choices=["normal", "cut", "garbage", "evil", "cp949-dos", "cp949-unix"], default="normal")
+    p.add_argument("--mode", choices=["normal", "cut", "garbage", "evil", "cp949-dos", "cp949-unix",
+                                     "stall-retr", "stall-list"], default="normal")
     p.add_argument("--log", help="file that receives every command line")
     a = p.parse_args()
 

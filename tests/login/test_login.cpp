@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QStyle>
 #include <QLineEdit>
@@ -653,3 +654,81 @@ TEST_F(Login, RememberedPasswordIsKeptPrivate) {
 }
 
 }  // namespace
+
+namespace {
+// How often the main server has run `statement` so far.
+int timesRun(const QString& statement) {
+    QFile log(Env::generalLog());
+    if (!log.open(QIODevice::ReadOnly)) return -1;
+    return static_cast<int>(log.readAll().count(statement.toUtf8()));
+}
+modOrvelDBConsts::Endpoints through(int relayPort) {
+    modOrvelDBConsts::Endpoints e = endpoints();
+    e.db.port = relayPort;
+    return e;
+}
+}  // namespace
+
+// The connection breaks while the admission's or the sign-in's statement
+// runs: the relay lets the server run it and closes both sides as the answer
+// starts. Once, the client's one reconnect runs it again and nobody notices;
+// every time, the statement's error comes first, then what a failed lookup
+// or a failed sign-in shows, and the program goes on as after those.
+TEST_F(Login, ConnectionLostWhileTheStatementRuns) {
+    const QString lookup =
+        QStringLiteral("SELECT user_id FROM user_mac WHERE mac_addr = '02BB00000001' AND block = 0");
+    const QString lostIn = QStringLiteral(") in procedure query of Module cMySQL\r\n\r\n");
+    {
+        ScriptedMsgBoxes boxes;
+        InterceptEnd end;
+        const int before = timesRun(lookup);
+        EXPECT_EQ(modOrvelDBConsts::AdmitWorkstation(through(testenv::midstep::kDbCutAdmitOncePort)),
+                  QStringLiteral("t_kim"));
+        EXPECT_TRUE(boxes.shown().empty());
+        EXPECT_GE(timesRun(lookup), before + 2) << "the relay did not cut, or nothing ran again";
+    }
+    {
+        ScriptedMsgBoxes boxes;
+        InterceptEnd end;
+        try {
+            modOrvelDBConsts::AdmitWorkstation(through(testenv::midstep::kDbCutAdmitPort));
+            ADD_FAILURE() << "admitted without an answer";
+        } catch (const ProgramEnded& e) {
+            EXPECT_EQ(e.code, platform::ExitCode::WorkstationRefused);
+        }
+        ASSERT_EQ(boxes.shown().size(), 2u);
+        EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 2013 ("))) << boxes.shown()[0].text.toStdString();
+        EXPECT_TRUE(boxes.shown()[0].text.endsWith(lostIn + lookup)) << boxes.shown()[0].text.toStdString();
+        EXPECT_EQ(boxes.shown()[1].text, kRefusal + QStringLiteral("02BB00000001"));
+    }
+    {
+        ScriptedMsgBoxes boxes;
+        frmLogin f(nullptr, through(testenv::midstep::kDbCutLoginOncePort));
+        open(f);
+        ASSERT_TRUE(f.connection());
+        signIn(f, QStringLiteral("pw-kim"));
+        EXPECT_TRUE(f.LoginSucceeded);
+        EXPECT_FALSE(f.isVisible());
+        EXPECT_TRUE(boxes.shown().empty());
+    }
+    ScriptedMsgBoxes boxes;
+    frmLogin f(nullptr, through(testenv::midstep::kDbCutLoginPort));
+    open(f);
+    ASSERT_TRUE(f.connection());
+    // However often the user tries, each try ends at once and the form waits.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        boxes.clear();
+        signIn(f, QStringLiteral("pw-kim"));
+        EXPECT_FALSE(f.LoginSucceeded);
+        EXPECT_TRUE(f.isVisible());
+        ASSERT_EQ(boxes.shown().size(), 2u) << attempt;
+        EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 2013 ("))) << boxes.shown()[0].text.toStdString();
+        EXPECT_TRUE(boxes.shown()[0].text.contains(lostIn + QStringLiteral("SELECT *, now() as svrtime FROM user")))
+            << boxes.shown()[0].text.toStdString();
+        EXPECT_EQ(boxes.shown()[1].text, kWrong);
+        EXPECT_EQ(password(f)->selectedText(), QStringLiteral("pw-kim"));
+    }
+    click(ctl(f, "cmdCancel"));
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_FALSE(f.LoginSucceeded);
+}

@@ -343,6 +343,36 @@ TEST_F(LauncherTest, OnlyCompanionsSignedForTheAnnouncedRevisionAreTaken) {
     }
 }
 
+// The update server stalls in the middle of a companion (its headers and
+// half the body, then silence): the download gives up at the stall limit
+// without a word, the companions in the folder stay exactly as they were
+// with nothing half-written beside them, and the checker is not run. The
+// next start, with a server that answers, brings the new release.
+TEST_F(LauncherTest, ACompanionDownloadThatStallsLeavesTheOldCompanions) {
+    withCompanions();
+    const int announced = checkerRev_ + 1;
+    server_.put(QStringLiteral("Quendrel_lastver.txt"), QByteArray::number(announced) + "\r\n");
+    server_.publish(QStringLiteral("Quendrel.exe"), contentOf(kChecker), announced);
+    server_.publish(QStringLiteral("sarvix.exe"), contentOf(kReplacer), announced);
+    std::map<QString, QByteArray> before;
+    for (const QString& f : entries()) before[f] = contentOf(at(f));
+
+    QElapsedTimer took;
+    took.start();
+    EXPECT_FALSE(L::AutoUpdaterSelfUpdate(folder_, QString::fromUtf8(testenv::midstep::kHttpStallUpdateUrl)));
+    EXPECT_LT(took.elapsed(), 20000 + 15000);  // the stall limit, and room for a slow machine
+    EXPECT_TRUE(boxes_.texts().empty());
+    std::map<QString, QByteArray> after;
+    for (const QString& f : entries()) after[f] = contentOf(at(f));
+    EXPECT_TRUE(after == before) << entries().join(QLatin1Char(' ')).toStdString();
+
+    EXPECT_TRUE(L::AutoUpdaterSelfUpdate(folder_));
+    EXPECT_EQ(contentOf(at(QStringLiteral("Quendrel.exe.minisig"))),
+              contentOf(kUpdateDir + QStringLiteral("Quendrel.exe.minisig")));
+    EXPECT_EQ(contentOf(at(QStringLiteral("sarvix.exe.minisig"))),
+              contentOf(kUpdateDir + QStringLiteral("sarvix.exe.minisig")));
+}
+
 // The checker fetches the program's new build only when it is signed for
 // the program's own name and the announced revision, never a lower one.
 TEST_F(LauncherTest, TheCheckerTakesOnlyASignedNewerBuildOfTheProgram) {
