@@ -258,5 +258,61 @@ class HttpServer(unittest.TestCase):
             self.assertEqual(r.read()[-2:], b"\r\n")
 
 
+class MidStepFaults(unittest.TestCase):
+    """Servers that break a step while it runs."""
+
+    def test_relays_pass_statements_and_lose_their_own(self):
+        for name in ("DB_CUT_LOGIN", "DB_CUT_LOGIN_ONCE", "DB_CUT_ADMIT", "DB_CUT_ADMIT_ONCE"):
+            self.assertEqual(sql("SELECT 1", PORT[name], DB_USER, DB_PASSWORD), [["1"]], name)
+        # The client here never reconnects with a KILL: "once" cuts too.
+        for name, statement in (("DB_CUT_LOGIN", "SELECT SHA1('x')"),
+                                ("DB_CUT_LOGIN_ONCE", "SELECT SHA1('x')"),
+                                ("DB_CUT_ADMIT", "SELECT count(*) FROM user_mac"),
+                                ("DB_CUT_ADMIT_ONCE", "SELECT count(*) FROM user_mac")):
+            with self.assertRaises(AssertionError) as cm:
+                sql(statement, PORT[name], DB_USER, DB_PASSWORD)
+            self.assertIn("2013", str(cm.exception), name)
+
+    def stalled_ftp(self, port, command):
+        """Bytes that `command` delivered before the data connection went silent."""
+        f = ftp(port)
+        f.timeout = 2  # the data connection's
+        data = bytearray()
+        try:
+            f.retrbinary(command, data.extend)
+            return None
+        except (TimeoutError, socket.timeout):
+            return bytes(data)
+        finally:
+            f.close()
+
+    def test_ftp_data_connections_stall_after_half(self):
+        self.assertEqual(len(self.stalled_ftp(PORT["FTP_STALL_RETR"], "RETR as_files/2048.bin")), 1024)
+        # Every other listing stalls; which one comes first depends on those before.
+        got = [self.stalled_ftp(PORT["FTP_STALL_LIST"], "MLSD as_files/") for _ in range(2)]
+        self.assertEqual(sum(g is None for g in got), 1, got)
+        self.assertIn(b"type=", [g for g in got if g is not None][0])
+
+    def test_http_program_files_stall_after_half(self):
+        path = os.path.join(ENV_DIR, "http", "envcheck-stall.exe")
+        with open(path, "wb") as fh:
+            fh.write(b"x" * 4000)
+        try:
+            with socket.create_connection((HOST, PORT["HTTP_STALL"]), timeout=5) as s:
+                s.sendall(b"GET /envcheck-stall.exe HTTP/1.0\r\n\r\n")
+                s.settimeout(2)
+                answer = b""
+                with self.assertRaises(socket.timeout):
+                    while True:
+                        chunk = s.recv(65536)
+                        self.assertTrue(chunk, "closed instead of stalling")
+                        answer += chunk
+            head, _, body = answer.partition(b"\r\n\r\n")
+            self.assertIn(b"Content-Length: 4000", head)
+            self.assertEqual(len(body), 2000)
+        finally:
+            os.remove(path)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
