@@ -11,7 +11,6 @@
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -559,8 +558,7 @@ TEST_F(Transfers, FailedDownloadsKeepTheOldCopy) {
 #else
     const QString small = QStringLiteral(ORVEL_SMALL_FS);
 #endif
-    const QStorageInfo fs(small);
-    if (!fs.isValid() || fs.bytesTotal() > 4 * 1024 * 1024)
+    if (!QFile::exists(small + QStringLiteral("/mounted")))
         GTEST_SKIP() << "no small file system at " << ORVEL_SMALL_FS << " (mounting needs root)";
     for (const QString& f : QDir(small).entryList(QDir::Files | QDir::Hidden)) QFile::remove(small + QLatin1Char('/') + f);
     writeFile(small + QStringLiteral("/report.zip"), "old copy");
