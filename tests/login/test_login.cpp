@@ -694,7 +694,7 @@ TEST_F(Login, ConnectionLostWhileTheStatementRuns) {
             modOrvelDBConsts::AdmitWorkstation(through(testenv::midstep::kDbCutAdmitPort));
             ADD_FAILURE() << "admitted without an answer";
         } catch (const ProgramEnded& e) {
-            EXPECT_EQ(e.code, platform::ExitCode::WorkstationRefused);
+            EXPECT_EQ(e.code, core::ExitCode::WorkstationRefused);
         }
         ASSERT_EQ(boxes.shown().size(), 2u);
         EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 2013 ("))) << boxes.shown()[0].text.toStdString();
