@@ -2,7 +2,7 @@
 """An HTTP server that stalls in the middle of a program download.
 
 It serves a folder like the update server. A file whose name ends in one of
-the --stall suffixes is answered with its headers (the full Content-Length)
+the --stall texts (.exe when none is given) is answered with its headers (the full Content-Length)
 and the first half of its body; then the server says nothing more and keeps
 the connection open for --hold seconds, as a server whose disk or uplink
 hangs would. Every other file is served whole.
@@ -56,11 +56,11 @@ def main():
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, required=True)
     p.add_argument("--directory", required=True)
-    p.add_argument("--stall", action="append", default=[".exe"], help="suffix of the files that stall")
+    p.add_argument("--stall", action="append", help="end of the names of the files that stall (.exe when none given)")
     p.add_argument("--hold", type=float, default=120.0, help="seconds of silence before closing")
     a = p.parse_args()
     server = http.server.ThreadingHTTPServer(
-        (a.host, a.port), make_handler(a.directory, tuple(a.stall), a.hold))
+        (a.host, a.port), make_handler(a.directory, tuple(a.stall or [".exe"]), a.hold))
     server.daemon_threads = True
     server.serve_forever()
 

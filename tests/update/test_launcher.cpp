@@ -345,9 +345,10 @@ TEST_F(LauncherTest, OnlyCompanionsSignedForTheAnnouncedRevisionAreTaken) {
 
 // The update server stalls in the middle of a companion (its headers and
 // half the body, then silence): the download gives up at the stall limit
-// without a word, the companions in the folder stay exactly as they were
-// with nothing half-written beside them, and the checker is not run. The
-// next start, with a server that answers, brings the new release.
+// without a word, nothing half-written is left, and the checker is not run.
+// A stall in the checker leaves both companions as they were; one in the
+// replacer, after the checker arrived whole, leaves the old replacer. The
+// next start, with a server that answers, brings the whole new release.
 TEST_F(LauncherTest, ACompanionDownloadThatStallsLeavesTheOldCompanions) {
     withCompanions();
     const int announced = checkerRev_ + 1;
@@ -365,6 +366,15 @@ TEST_F(LauncherTest, ACompanionDownloadThatStallsLeavesTheOldCompanions) {
     std::map<QString, QByteArray> after;
     for (const QString& f : entries()) after[f] = contentOf(at(f));
     EXPECT_TRUE(after == before) << entries().join(QLatin1Char(' ')).toStdString();
+
+    const QString newChecker = kUpdateDir + QStringLiteral("Quendrel.exe.minisig");
+    EXPECT_FALSE(L::AutoUpdaterSelfUpdate(folder_, QString::fromUtf8(testenv::midstep::kHttpStallReplacerUpdateUrl)));
+    EXPECT_TRUE(boxes_.texts().empty());
+    std::map<QString, QByteArray> expected = before;
+    expected[QStringLiteral("Quendrel.exe.minisig")] = contentOf(newChecker);
+    after.clear();
+    for (const QString& f : entries()) after[f] = contentOf(at(f));
+    EXPECT_TRUE(after == expected) << entries().join(QLatin1Char(' ')).toStdString();
 
     EXPECT_TRUE(L::AutoUpdaterSelfUpdate(folder_));
     EXPECT_EQ(contentOf(at(QStringLiteral("Quendrel.exe.minisig"))),
