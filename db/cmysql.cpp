@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/msgbox.h"
 #include "formats/profile.h"
+#include "platform/sealedfile.h"
 #include "platform/textcodec.h"
 
 namespace {
@@ -49,8 +50,63 @@ constexpr unsigned kErrConnection = 2002;      // cannot connect (socket or TCP)
 constexpr unsigned kErrHostUnreachable = 2003; // cannot connect to the host
 constexpr unsigned kErrDeadlock = 1213;
 constexpr unsigned kErrCharset = 2019;         // the library's "cannot initialise character set"
+constexpr unsigned kErrTls = 2026;             // TLS could not be set up or the peer did not pass
+
+// Asks the library for TLS with `trust`, refusing a server without it. The
+// CA travels in a sealed file: the library reads certificates only by file
+// name. False (with the reason in `why`) when the options cannot be set, so
+// that nothing is tried in plain text.
+bool requireTls(MYSQL* m, const core::TlsTrust& trust, platform::SealedFile& caFile, QString& why) {
+    const my_bool yes = 1;
+    if (mysql_optionsv(m, MYSQL_OPT_SSL_ENFORCE, &yes) != 0) {
+        why = QStringLiteral("the client library cannot require TLS");
+        return false;
+    }
+    if (!trust.caPem.isEmpty()) {
+        if (!caFile.create(trust.caPem)) {
+            why = QStringLiteral("the CA certificate could not be handed to the client library");
+            return false;
+        }
+        const QByteArray path = caFile.path().toLocal8Bit();
+        if (mysql_optionsv(m, MYSQL_OPT_SSL_CA, path.constData()) != 0 ||
+            mysql_optionsv(m, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &yes) != 0) {
+            why = QStringLiteral("the client library refuses the CA certificate");
+            return false;
+        }
+    }
+    if (!trust.pin.isEmpty()) {
+        // The pin is the check: the certificate need not chain to anything.
+        if (mysql_optionsv(m, MARIADB_OPT_TLS_PEER_FP, trust.pin.constData()) != 0) {
+            why = QStringLiteral("the client library refuses the certificate fingerprint");
+            return false;
+        }
+    }
+    if (trust.caPem.isEmpty() && trust.pin.isEmpty()) {
+        why = QStringLiteral("TLS is required but nothing to check the server against was built in");
+        return false;
+    }
+    return true;
+}
 
 const QString kCrLf = QStringLiteral("\r\n");
+
+// The Korean part of a failed connect's report: one line, and for a host
+// that cannot be reached the advice to check the network.
+QString connectMessage(unsigned n) {
+    QString msg = QStringLiteral("데이터베이스 서버에 접속할 수 없습니다.");
+    if (n == kErrHostUnreachable)
+        msg += kCrLf + kCrLf + QStringLiteral("인터넷이 연결되어 있는지 확인 해 주세요.") + kCrLf + kCrLf +
+               QStringLiteral("인터넷이 연결되어 있다면 방화벽이나 각종 스파이웨어 차단 프로그램이 "
+                              "가동중인지 확인해 주세요.") +
+               kCrLf + QStringLiteral("관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.");
+    return msg;
+}
+
+// The library's own words for a host it cannot reach, for the TLS failures
+// that are reported as one.
+QString unreachableLibraryText(const QString& host) {
+    return QStringLiteral("Can't connect to server on '%1'").arg(host);
+}
 
 MYSQL* newHandle() {
     static std::once_flag libraryReady;
@@ -116,6 +172,7 @@ struct cMySQL::Impl {
     int port = 0;
     bool noErrMsg = false;
     bool doMemFree = false;
+    core::TlsTrust tls = core::DbTlsSetting();
     // Atomic because the one thing allowed during real_query is a ping from
     // elsewhere, which must see the flag.
     std::atomic<bool> busy{false};
@@ -161,6 +218,8 @@ cMySQL::~cMySQL() {
 
 void cMySQL::DoMemFree(bool bTF) { d->doMemFree = bTF; }
 
+void cMySQL::tls(const core::TlsTrust& trust) { d->tls = trust; }
+
 bool cMySQL::real_connect(const QString& host, const QString& user, const QString& passwd,
                           const QString& db, int port, const QString& unix_socket, int clientflag,
                           bool NoErrMsg, const QString& sCharSet) {
@@ -181,26 +240,33 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
         const QByteArray p = platform::ToCharset(d->password, kHandshakeCharset);
         const QByteArray b = platform::ToCharset(d->db, kHandshakeCharset);
         const QByteArray s = platform::ToCharset(d->unixSocket, kHandshakeCharset);
+        platform::SealedFile caFile;  // read while connecting only
+        QString tlsProblem;
+        if (d->tls.required && !requireTls(d->mysql, d->tls, caFile, tlsProblem)) {
+            qCWarning(core::lcDb, "connect to %s: TLS required, not connecting: %s", qUtf8Printable(d->host),
+                      qUtf8Printable(tlsProblem));
+            throw Error(kErrHostUnreachable, QStringLiteral("cMysql::real_connect"),
+                        unreachableLibraryText(d->host) + kCrLf + kCrLf + connectMessage(kErrHostUnreachable));
+        }
         if (!mysql_real_connect(d->mysql, orNull(h), orNull(u), orNull(p), orNull(b),
                                 static_cast<unsigned>(port), orNull(s),
                                 static_cast<unsigned long>(static_cast<std::uint32_t>(d->clientFlags)))) {
             unsigned n = mysql_errno(d->mysql);
+            QString libraryText = PtrToStr(mysql_error(d->mysql));
+            qCWarning(core::lcDb, "connect to %s as %s failed: error %u: %s", qUtf8Printable(d->host),
+                      qUtf8Printable(d->user), n, qUtf8Printable(libraryText));
             // The library reports a TCP connection that nobody accepts with
             // the same number as a failed local socket; callers tell the
             // user to check the network only for the former.
             const bool tcp = !d->host.isEmpty() && d->host != QLatin1String("localhost");
             if (n == kErrConnection && tcp && d->unixSocket.isEmpty()) n = kErrHostUnreachable;
-            QString msg = QStringLiteral("데이터베이스 서버에 접속할 수 없습니다.");
-            if (n == kErrHostUnreachable)
-                msg += kCrLf + kCrLf + QStringLiteral("인터넷이 연결되어 있는지 확인 해 주세요.") + kCrLf +
-                       kCrLf +
-                       QStringLiteral("인터넷이 연결되어 있다면 방화벽이나 각종 스파이웨어 차단 프로그램이 "
-                                      "가동중인지 확인해 주세요.") +
-                       kCrLf + QStringLiteral("관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.");
-            qCWarning(core::lcDb, "connect to %s as %s failed: error %u: %s", qUtf8Printable(d->host),
-                      qUtf8Printable(d->user), n, qUtf8Printable(PtrToStr(mysql_error(d->mysql))));
-            throw Error(n, QStringLiteral("cMysql::real_connect"),
-                        PtrToStr(mysql_error(d->mysql)) + kCrLf + kCrLf + msg);
+            // A server that cannot give the required TLS is, to the user, a
+            // server that cannot be reached; the log above keeps the cause.
+            if (d->tls.required && n == kErrTls) {
+                n = kErrHostUnreachable;
+                libraryText = unreachableLibraryText(d->host);
+            }
+            throw Error(n, QStringLiteral("cMysql::real_connect"), libraryText + kCrLf + kCrLf + connectMessage(n));
         }
         d->connected = true;
 
@@ -431,7 +497,9 @@ RecordsetPtr cMySQL::query(const QString& SQL, bool Silent) {
                 if (oldThread != 0) mysql_kill(d->mysql, oldThread);
                 return true;
             };
-            if ((n == kErrServerLost || n == kErrServerGone) && !reconnected) {
+            // Over TLS a connection the server dropped ends in a TLS error.
+            const bool lost = n == kErrServerLost || n == kErrServerGone || (d->tls.required && n == kErrTls);
+            if (lost && !reconnected) {
                 qCInfo(core::lcDb, "connection lost (error %ld): reconnecting once", n);
                 if (!reopen()) return {};
                 reconnected = true;

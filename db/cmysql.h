@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/tls.h"
 #include "db/recordset.h"
 
 struct st_mysql_res;  // the client library's result set
@@ -104,6 +105,12 @@ public:
     QString stat();                     // raises "cMysql::stat"
     int thread_id();                    // raises "cMysql::thread_id"
     int thread_safe();
+
+    // Whether the connection must be encrypted and whom it trusts; the
+    // build's setting until changed. With TLS required, a server that does
+    // not offer it or whose certificate does not pass fails real_connect as
+    // an unreachable server does (error 2003), and the cause is logged.
+    void tls(const core::TlsTrust& trust);
 
     // Stored settings; they take effect at the next real_connect.
     QString user() const;

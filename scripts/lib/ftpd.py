@@ -24,6 +24,10 @@ One account, one home folder, optional fault modes:
               answers, starting with the first, so that a client can show it
               recovers; each mode leaves the other commands working.
 
+--tls-cert/--tls-key make it a server with explicit TLS that requires it on
+the control and the data connections (AUTH TLS, PROT P before anything
+else; needs python3-openssl).
+
 --idle-timeout makes the server send 421 and close control connections that
 stay idle that long. --log records every command line received (passwords
 masked), so tests can check what a client really sent.
@@ -216,8 +220,8 @@ def make_cp949_handler(base, dos):
     return Cp949Handler
 
 
-def make_handler(mode):
-    class Handler(FTPHandler):
+def make_handler(mode, base=FTPHandler):
+    class Handler(base):
         use_sendfile = False
         banner = "orvel test ftp ready."
 
@@ -334,6 +338,8 @@ def main():
     p.add_argument("--mode", choices=["normal", "cut", "garbage", "evil", "cp949-dos", "cp949-unix",
                                      "stall-retr", "stall-list"], default="normal")
     p.add_argument("--log", help="file that receives every command line")
+    p.add_argument("--tls-cert", help="certificate (PEM): TLS required on control and data")
+    p.add_argument("--tls-key", help="the certificate's private key (PEM)")
     a = p.parse_args()
 
     if not os.path.isdir(a.home):
@@ -345,7 +351,26 @@ def main():
 
     auth = DummyAuthorizer()
     auth.add_user(a.user, a.password, a.home, perm=a.perm)
-    handler = make_handler(a.mode)
+    if a.tls_cert:
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+        class TlsData(TLS_DTPHandler):
+            # Clients may shake hands on the data connection before sending
+            # the command that uses it: read the handshake at once.
+            def readable(self):
+                return self._ssl_accepting or super().readable()
+
+        handler = make_handler(a.mode, TLS_FTPHandler)
+        handler.dtp_handler = TlsData
+        handler.certfile = a.tls_cert
+        handler.keyfile = a.tls_key
+        handler.tls_control_required = True
+        handler.tls_data_required = True
+        # Clients resume the control connection's TLS session on the data
+        # connection; OpenSSL refuses resumption without a session id context.
+        handler.get_ssl_context().set_session_id(b"orvel-test-ftp")
+    else:
+        handler = make_handler(a.mode)
     handler.authorizer = auth
     handler.timeout = a.idle_timeout
     handler.use_gmt_times = True

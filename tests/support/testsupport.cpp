@@ -52,7 +52,7 @@ int Env::closedPort() { return testenv::kClosedPort; }
 std::vector<QString> RootSql(const QString& sql, int port) {
     // The administrative account over TCP, as the program itself connects:
     // the same from a Linux test and from a Windows one under wine.
-    const int p = port == Env::dbOldPort() ? Env::dbOldPort() : Env::dbPort();
+    const int p = port == 0 ? Env::dbPort() : port;
     std::unique_ptr<MYSQL, decltype(&mysql_close)> db(mysql_init(nullptr), &mysql_close);
     if (!db) throw std::runtime_error("root sql: no memory for a connection");
     mysql_options(db.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");

@@ -56,7 +56,7 @@ struct Env {
 };
 
 // Runs one statement as the tests' administrative account of the server on
-// `port` (0: the main one), for fixtures. Returns the rows as lines, columns
+// `port` (0: the main one; any server of the environment), for fixtures. Returns the rows as lines, columns
 // tab-separated, or throws.
 std::vector<QString> RootSql(const QString& sql, int port = 0);
 
