@@ -136,6 +136,10 @@ void Engine::reset(Sink* sink) {
     errorText_[0] = '\0';
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
     sink_ = sink;
+    // Until the transfer starts it has not succeeded: a caller that gives up
+    // while setting options must not read a success of the last one.
+    done_ = false;
+    result_ = CURLE_FAILED_INIT;
 }
 
 void Engine::applyProxy(const Root& root) {
@@ -148,6 +152,43 @@ void Engine::applyProxy(const Root& root) {
         if (!root.bypass.isEmpty()) curl_easy_setopt(e, CURLOPT_NOPROXY, root.bypass.constData());
     }
     // Otherwise libcurl follows http_proxy, https_proxy, ftp_proxy and no_proxy.
+}
+
+bool Engine::applyTrust(const core::TlsTrust& trust) {
+    CURL* e = easy_.get();
+    const auto fail = [](const char* what, CURLcode rc) {
+        qCWarning(core::lcNet, "TLS required, not connecting: %s (curl %d: %s)", what, static_cast<int>(rc),
+                  curl_easy_strerror(rc));
+        return false;
+    };
+    if (trust.caPem.isEmpty() && trust.pin.isEmpty() && !trust.systemStore)
+        return fail("nothing to check the server against was built in", CURLE_SSL_CACERT_BADFILE);
+    long sslOptions = 0;
+    if (!trust.caPem.isEmpty()) {
+        // Only the compiled-in CA: neither the system's bundle nor its folder.
+        curl_blob blob{const_cast<char*>(trust.caPem.constData()), static_cast<size_t>(trust.caPem.size()),
+                       CURL_BLOB_COPY};
+        curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
+        curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+        if (const CURLcode rc = curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob); rc != CURLE_OK)
+            return fail("the library takes no CA from memory", rc);
+        // A company CA publishes no revocation lists; Schannel would refuse
+        // every certificate for want of one. A listed revocation still counts.
+        sslOptions |= CURLSSLOPT_REVOKE_BEST_EFFORT;
+    } else if (trust.systemStore) {
+        sslOptions |= CURLSSLOPT_NATIVE_CA;
+    }
+    if (!trust.pin.isEmpty()) {
+        if (const CURLcode rc = curl_easy_setopt(e, CURLOPT_PINNEDPUBLICKEY, trust.pin.constData()); rc != CURLE_OK)
+            return fail("the library cannot pin a public key", rc);
+    }
+    // With a pin alone, the pin is the check: the certificate need not chain
+    // to any CA (nor name the host).
+    const bool chain = !trust.caPem.isEmpty() || trust.systemStore;
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, chain ? 1L : 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, chain ? 2L : 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_OPTIONS, sslOptions);
+    return true;
 }
 
 bool Engine::start() {

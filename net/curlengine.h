@@ -96,6 +96,10 @@ public:
     void reset(Sink* sink);
     // The options every transfer from `root` shares (proxy choice).
     void applyProxy(const Root& root);
+    // Whom the TLS connections of the next transfer trust. False (logged)
+    // when the library cannot take a part of it: the caller must not run
+    // the transfer then.
+    bool applyTrust(const core::TlsTrust& trust);
 
     bool start();
     // Drives the transfer until `enough` holds or the transfer ends; true

@@ -34,9 +34,15 @@ Limits& limits() {
     return current;
 }
 
+TlsSettings& tls() {
+    static TlsSettings current;
+    return current;
+}
+
 }  // namespace
 
 const Limits& ActiveLimits() { return limits(); }
+const TlsSettings& ActiveTls() { return tls(); }
 
 // The clock spans calls: a download made of many short reads still lets the
 // caller repaint.
@@ -103,5 +109,8 @@ void SetWaitCallback(std::function<void()> callback) {
 
 Limits CurrentLimits() { return detail::limits(); }
 void SetLimits(const Limits& l) { detail::limits() = l; }
+
+TlsSettings CurrentTls() { return detail::tls(); }
+void SetTls(const TlsSettings& settings) { detail::tls() = settings; }
 
 }  // namespace net

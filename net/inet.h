@@ -19,6 +19,8 @@
 #include <functional>
 #include <memory>
 
+#include "core/tls.h"
+
 namespace net {
 
 // Values of the arguments, as the callers pass them.
@@ -162,5 +164,19 @@ struct Limits {
 };
 Limits CurrentLimits();
 void SetLimits(const Limits& limits);
+
+// What TLS the FTP session and HTTPS requests demand: the build's settings
+// until changed (tests). With `ftp.required` a session is explicit TLS on
+// the control and every data connection (AUTH TLS, PROT P) and transfers in
+// passive mode; with `https.required` a plain http:// address is refused.
+// Either way a failed check makes the call fail as an unreachable server
+// does, with the cause in the log, and an https request is never redirected
+// to plain http.
+struct TlsSettings {
+    core::TlsTrust ftp = core::FtpTlsSetting();
+    core::TlsTrust https = core::UpdateTlsSetting();
+};
+TlsSettings CurrentTls();
+void SetTls(const TlsSettings& settings);
 
 }  // namespace net

@@ -87,6 +87,7 @@ public:
     QByteArray user;
     QByteArray password;
     bool passive = false;
+    core::TlsTrust tls;     // what the session demands, fixed at login
     bool mlsd = false;      // lists by MLSD (exact UTC times and sizes)
     bool utf8 = false;      // names are UTF-8 on the wire (the server offers UTF8)
     bool utf8Refused = false;  // offers UTF8 but refuses OPTS UTF8 ON: listed names may be in either encoding
@@ -159,7 +160,15 @@ private:
         // connection never changes folder, so every command means the same
         // whatever ran before it.
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-        if (!passive) curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
+        if (tls.required) {
+            // TLS before the account is named, and on every data connection.
+            curl_easy_setopt(e, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+            curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+            if (!engine.applyTrust(tls)) return false;
+        }
+        // Active transfers over TLS stall in this libcurl (it never starts
+        // TLS on the connection the server opens), so TLS goes passive.
+        if (!passive && !tls.required) curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(lim.ftpConnect));
         curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(lim.ftpResponse));
         curl_easy_setopt(e, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(lim.ftpConnect) * 1000L);
@@ -370,6 +379,7 @@ HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, c
     session->user = user.isEmpty() ? QByteArrayLiteral("anonymous") : user.toUtf8();
     session->password = password.toUtf8();
     session->passive = (flags & INTERNET_FLAG_PASSIVE) != 0;
+    session->tls = ActiveTls().ftp;
 
     // Log in and learn once how the server lists and spells names. A server
     // without FEAT still logs in.

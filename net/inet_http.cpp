@@ -55,8 +55,12 @@ public:
         const Limits& lim = ActiveLimits();
         const QByteArray agent = root.agent.toUtf8();
         curl_easy_setopt(e, CURLOPT_URL, url.constData());
-        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        const bool secure = url.left(6).toLower() == "https:";
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http,https");
+        // Once on TLS, a redirect never leads off it.
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+        const core::TlsTrust& tls = ActiveTls().https;
+        if (secure && tls.required && !engine_.applyTrust(tls)) return false;
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent.constData());
@@ -125,8 +129,12 @@ HInternet InternetOpenUrlA(Handle* hInternet, const QString& url, const QString&
     auto* rootHandle = dynamic_cast<RootHandle*>(hInternet);
     if (!rootHandle) return nullptr;
     const QString lower = url.trimmed().toLower();
-    if (!lower.startsWith(QLatin1String("http://")) && !lower.startsWith(QLatin1String("https://")))
+    const bool secure = lower.startsWith(QLatin1String("https://"));
+    if (!lower.startsWith(QLatin1String("http://")) && !secure) return nullptr;
+    if (!secure && ActiveTls().https.required) {
+        qCWarning(core::lcNet).noquote() << "TLS required, not fetching a plain address:" << url.trimmed();
         return nullptr;
+    }
     QString headerText = headers;
     if (headersLength != 0xFFFFFFFFu) headerText.truncate(static_cast<qsizetype>(headersLength));
     QList<QByteArray> extra;

@@ -22,6 +22,7 @@ public:
 };
 
 const Limits& ActiveLimits();
+const TlsSettings& ActiveTls();
 
 // Runs the caller's wait callback when a tick has passed since its last run.
 void TickWait();

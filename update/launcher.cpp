@@ -14,6 +14,7 @@
 #include "core/msgbox.h"
 #include "platform/process.h"
 #include "core/terminate.h"
+#include "core/tls.h"
 #include "formats/vbval.h"
 #include "formats/versioninfo.h"
 #include "update/signature.h"
@@ -77,7 +78,9 @@ QString trimSpaces(const QString& s) {
 }  // namespace
 
 QString BaseUrl() {
-    return QStringLiteral("http://") + QString::fromUtf8(buildconfig::kUpdateHost) +
+    // With the update server's TLS setting on, https and nothing else.
+    const bool secure = core::UpdateTlsSetting().required;
+    return (secure ? QStringLiteral("https://") : QStringLiteral("http://")) + QString::fromUtf8(buildconfig::kUpdateHost) +
            QStringLiteral("/download/자동업데이트_v1/");
 }
 
