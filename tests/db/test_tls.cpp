@@ -12,30 +12,16 @@
 #include "dbtest.h"
 #include "tcprelay.h"
 #include "testsupport.h"
+#include "tlstrust.h"
 
 using namespace dbtest;
 using testsupport::Env;
 
 namespace {
 
-QByteArray tlsFile(const char* name) {
-    QFile f(QString::fromUtf8(testenv::tls::kDir) + QLatin1Char('/') + QString::fromLatin1(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
-}
-
-core::TlsTrust byCa(const char* caFile) {
-    core::TlsTrust t;
-    t.required = true;
-    t.caPem = tlsFile(caFile);
-    return t;
-}
-
-core::TlsTrust byPin(const QByteArray& fingerprint) {
-    core::TlsTrust t;
-    t.required = true;
-    t.pin = fingerprint;
-    return t;
-}
+using testsupport::TlsFile;
+using testsupport::TrustCa;
+using testsupport::TrustPin;
 
 const QString kUnreachableBox =
     QStringLiteral("Error 2003 Can't connect to server on '127.0.0.1'\r\n\r\n데이터베이스 서버에 접속할 수 없습니다."
@@ -63,9 +49,9 @@ std::string wireOfSignIn(const core::TlsTrust& trust, int serverPort, bool* conn
 
 TEST(DbTls, RequiredWithCaOrPinEncryptsTheSession) {
     testsupport::ScriptedMsgBoxes boxes;
-    const QByteArray fingerprint = tlsFile("server.fp-sha1");
+    const QByteArray fingerprint = TlsFile("server.fp-sha1");
     ASSERT_FALSE(fingerprint.isEmpty()) << "no test certificates: scripts/env start tls";
-    for (const core::TlsTrust& trust : {byCa("ca.pem"), byPin(fingerprint), byPin(fingerprint.toUpper())}) {
+    for (const core::TlsTrust& trust : {TrustCa("ca.pem"), TrustPin(fingerprint), TrustPin(fingerprint.toUpper())}) {
         cMySQL c;
         c.tls(trust);
         ASSERT_TRUE(Connect(c, testenv::tls::kDb.port)) << (boxes.shown().empty() ? "" : boxes.shown()[0].text.toStdString());
@@ -84,12 +70,12 @@ TEST(DbTls, NothingOfTheStatementsTravelsInClearText) {
     const std::string plain = wireOfSignIn(core::TlsTrust{}, testenv::tls::kDb.port, &connected);
     ASSERT_TRUE(connected);
     EXPECT_NE(plain.find("marker-pw-5521"), std::string::npos);
-    const std::string sealed = wireOfSignIn(byCa("ca.pem"), testenv::tls::kDb.port, &connected);
+    const std::string sealed = wireOfSignIn(TrustCa("ca.pem"), testenv::tls::kDb.port, &connected);
     ASSERT_TRUE(connected);
     EXPECT_EQ(sealed.find("marker-pw-5521"), std::string::npos);
     EXPECT_EQ(sealed.find("qx_inhouse"), std::string::npos);  // neither the account nor the database name
     // A server without TLS gets nothing but the client's refusal: no account, no statement.
-    const std::string refused = wireOfSignIn(byCa("ca.pem"), Env::dbPort(), &connected);
+    const std::string refused = wireOfSignIn(TrustCa("ca.pem"), Env::dbPort(), &connected);
     EXPECT_FALSE(connected);
     EXPECT_EQ(refused.find("qx_inhouse"), std::string::npos);
 }
@@ -103,11 +89,11 @@ TEST(DbTls, AServerThatFailsTheCheckIsUnreachable) {
         core::TlsTrust trust;
         int port;
     } cases[] = {
-        {"another CA", byCa("wrong-ca.pem"), testenv::tls::kDb.port},
-        {"another certificate", byPin(QByteArray(40, 'a')), testenv::tls::kDb.port},
-        {"an expired certificate", byCa("ca.pem"), testenv::tls::kDbExpiredPort},
-        {"no TLS at all", byCa("ca.pem"), Env::dbPort()},
-        {"nothing to check against", byCa("no-such-file.pem"), testenv::tls::kDb.port},
+        {"another CA", TrustCa("wrong-ca.pem"), testenv::tls::kDb.port},
+        {"another certificate", TrustPin(QByteArray(40, 'a')), testenv::tls::kDb.port},
+        {"an expired certificate", TrustCa("ca.pem"), testenv::tls::kDbExpiredPort},
+        {"no TLS at all", TrustCa("ca.pem"), Env::dbPort()},
+        {"nothing to check against", TrustCa("no-such-file.pem"), testenv::tls::kDb.port},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,7 +119,7 @@ TEST(DbTls, AServerThatFailsTheCheckIsUnreachable) {
 TEST(DbTls, OtherFailuresKeepTheirOwnReport) {
     testsupport::ScriptedMsgBoxes boxes;
     cMySQL c;
-    c.tls(byCa("ca.pem"));
+    c.tls(TrustCa("ca.pem"));
     EXPECT_FALSE(Connect(c, testenv::tls::kDb.port, kUser, QStringLiteral("wrong")));
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 1045 "))) << boxes.shown()[0].text.toStdString();

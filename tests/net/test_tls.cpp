@@ -10,6 +10,7 @@
 #include "net/inet.h"
 #include "tcprelay.h"
 #include "testsupport.h"
+#include "tlstrust.h"
 #include "update/webfetch.h"
 
 using namespace net;
@@ -25,24 +26,9 @@ const bool kProxiesOff = [] {
 const QString kHost = QString::fromUtf8(testenv::kHost);
 const QByteArray kFtpPassword = testenv::ftp::kPassword;
 
-QByteArray tlsFile(const char* name) {
-    QFile f(QString::fromUtf8(testenv::tls::kDir) + QLatin1Char('/') + QString::fromLatin1(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
-}
+using testsupport::TrustCa;
 
-core::TlsTrust byCa(const char* caFile) {
-    core::TlsTrust t;
-    t.required = true;
-    t.caPem = tlsFile(caFile);
-    return t;
-}
-
-core::TlsTrust byPin(const char* pinFile) {
-    core::TlsTrust t;
-    t.required = true;
-    t.pin = tlsFile(pinFile);
-    return t;
-}
+core::TlsTrust byPin(const char* pinFile) { return testsupport::TrustPin(testsupport::TlsFile(pinFile)); }
 
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
@@ -96,7 +82,7 @@ struct Ftp {
 
 TEST_F(TlsTest, FtpSessionWorksWholeOverTls) {
     const QString home = QString::fromUtf8(testenv::tls::kFtp.home) + QStringLiteral("/as_files/");
-    for (const core::TlsTrust& trust : {byCa("ca.pem"), byPin("server.pin")}) {
+    for (const core::TlsTrust& trust : {TrustCa("ca.pem"), byPin("server.pin")}) {
         ASSERT_FALSE(trust.caPem.isEmpty() && trust.pin.isEmpty()) << "no test certificates: scripts/env start tls";
         demand(trust);
         LogTail log(testenv::tls::kFtp.cmdLog);
@@ -133,7 +119,7 @@ TEST_F(TlsTest, FtpControlConnectionCarriesNoClearText) {
         ASSERT_TRUE(s.conn);
         EXPECT_NE(relay.seen().find(kFtpPassword.constData()), std::string::npos);
     }
-    demand(byCa("ca.pem"));
+    demand(TrustCa("ca.pem"));
     testsupport::TcpRelay relay(testenv::tls::kFtp.port);
     {
         Ftp s(relay.port());
@@ -153,11 +139,11 @@ TEST_F(TlsTest, FtpServerThatFailsTheCheckIsUnreachable) {
         core::TlsTrust trust;
         int port;
     } cases[] = {
-        {"another CA", byCa("wrong-ca.pem"), testenv::tls::kFtp.port},
+        {"another CA", TrustCa("wrong-ca.pem"), testenv::tls::kFtp.port},
         {"another key", byPin("wrong.pin"), testenv::tls::kFtp.port},
-        {"an expired certificate", byCa("ca.pem"), testenv::tls::kFtpExpiredPort},
-        {"nothing to check against", byCa("no-such-file.pem"), testenv::tls::kFtp.port},
-        {"no TLS at all", byCa("ca.pem"), testenv::ftp::kMain.port},
+        {"an expired certificate", TrustCa("ca.pem"), testenv::tls::kFtpExpiredPort},
+        {"nothing to check against", TrustCa("no-such-file.pem"), testenv::tls::kFtp.port},
+        {"no TLS at all", TrustCa("ca.pem"), testenv::ftp::kMain.port},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -174,13 +160,13 @@ TEST_F(TlsTest, UpdateFetchOverHttps) {
     const QString path = QString::fromUtf8(testenv::http::kUpdatePath) + QStringLiteral("Quendrel_lastver.txt");
     const QString want = QString::fromLatin1(fileBytes(QString::fromUtf8(testenv::http::kRoot) + path)).trimmed();
     const auto url = [&](int port) { return QStringLiteral("https://%1:%2%3").arg(kHost).arg(port).arg(path); };
-    for (const core::TlsTrust& trust : {byCa("ca.pem"), byPin("server.pin")}) {
+    for (const core::TlsTrust& trust : {TrustCa("ca.pem"), byPin("server.pin")}) {
         demand({}, trust);
         QString u = url(testenv::tls::kHttpsPort);
         EXPECT_EQ(update::ReadUrlText(u).trimmed(), want);
     }
 
-    demand({}, byCa("ca.pem"));
+    demand({}, TrustCa("ca.pem"));
     testsupport::TcpRelay relay(testenv::tls::kHttpsPort);
     QString relayed = url(relay.port());
     EXPECT_EQ(update::ReadUrlText(relayed).trimmed(), want);
@@ -206,12 +192,12 @@ TEST_F(TlsTest, UpdateServerThatFailsTheCheckGivesNothing) {
         core::TlsTrust trust;
         QString url;
     } cases[] = {
-        {"another CA", byCa("wrong-ca.pem"), url("https", testenv::tls::kHttpsPort)},
+        {"another CA", TrustCa("wrong-ca.pem"), url("https", testenv::tls::kHttpsPort)},
         {"another key", byPin("wrong.pin"), url("https", testenv::tls::kHttpsPort)},
-        {"an expired certificate", byCa("ca.pem"), url("https", testenv::tls::kHttpsExpiredPort)},
-        {"a plain server behind an https address", byCa("ca.pem"), url("https", testenv::http::kPort)},
-        {"a redirect to plain http", byCa("ca.pem"), url("https", testenv::tls::kHttpsDowngradePort)},
-        {"a plain address", byCa("ca.pem"), url("http", testenv::http::kPort)},
+        {"an expired certificate", TrustCa("ca.pem"), url("https", testenv::tls::kHttpsExpiredPort)},
+        {"a plain server behind an https address", TrustCa("ca.pem"), url("https", testenv::http::kPort)},
+        {"a redirect to plain http", TrustCa("ca.pem"), url("https", testenv::tls::kHttpsDowngradePort)},
+        {"a plain address", TrustCa("ca.pem"), url("http", testenv::http::kPort)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
