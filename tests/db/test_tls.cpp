@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/log.h"
@@ -51,10 +52,18 @@ TEST(DbTls, RequiredWithCaOrPinEncryptsTheSession) {
     testsupport::ScriptedMsgBoxes boxes;
     const QByteArray fingerprint = TlsFile("server.fp-sha1");
     ASSERT_FALSE(fingerprint.isEmpty()) << "no test certificates: scripts/env start tls";
-    for (const core::TlsTrust& trust : {TrustCa("ca.pem"), TrustPin(fingerprint), TrustPin(fingerprint.toUpper())}) {
+    std::vector<core::TlsTrust> trusts{TrustPin(fingerprint), TrustPin(fingerprint.toUpper())};
+    // The client library checks a CA with a chain engine of that CA alone,
+    // which wine's certificate functions do not build: that check needs Windows.
+    if (!testsupport::UnderWine()) trusts.push_back(TrustCa("ca.pem"));
+    for (const core::TlsTrust& trust : trusts) {
         cMySQL c;
         c.tls(trust);
-        ASSERT_TRUE(Connect(c, testenv::tls::kDb.port)) << (boxes.shown().empty() ? "" : boxes.shown()[0].text.toStdString());
+        if (!Connect(c, testenv::tls::kDb.port)) {
+            ADD_FAILURE() << (trust.caPem.isEmpty() ? "pin: " : "CA: ")
+                          << (boxes.shown().empty() ? "" : boxes.shown().back().text.toStdString());
+            continue;
+        }
         EXPECT_FALSE(sslCipher(c).isEmpty());
         // A lost connection is reopened with the same demands.
         testsupport::RootSql(QStringLiteral("KILL %1").arg(c.thread_id()), testenv::tls::kDb.port);
@@ -70,7 +79,7 @@ TEST(DbTls, NothingOfTheStatementsTravelsInClearText) {
     const std::string plain = wireOfSignIn(core::TlsTrust{}, testenv::tls::kDb.port, &connected);
     ASSERT_TRUE(connected);
     EXPECT_NE(plain.find("marker-pw-5521"), std::string::npos);
-    const std::string sealed = wireOfSignIn(TrustCa("ca.pem"), testenv::tls::kDb.port, &connected);
+    const std::string sealed = wireOfSignIn(TrustPin(TlsFile("server.fp-sha1")), testenv::tls::kDb.port, &connected);
     ASSERT_TRUE(connected);
     EXPECT_EQ(sealed.find("marker-pw-5521"), std::string::npos);
     EXPECT_EQ(sealed.find("qx_inhouse"), std::string::npos);  // neither the account nor the database name
@@ -119,7 +128,7 @@ TEST(DbTls, AServerThatFailsTheCheckIsUnreachable) {
 TEST(DbTls, OtherFailuresKeepTheirOwnReport) {
     testsupport::ScriptedMsgBoxes boxes;
     cMySQL c;
-    c.tls(TrustCa("ca.pem"));
+    c.tls(TrustPin(TlsFile("server.fp-sha1")));
     EXPECT_FALSE(Connect(c, testenv::tls::kDb.port, kUser, QStringLiteral("wrong")));
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 1045 "))) << boxes.shown()[0].text.toStdString();

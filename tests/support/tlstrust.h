@@ -2,6 +2,9 @@
 // Trust settings made from the test certificates of the TLS twins
 // (scripts/lib/testca.sh writes them into testenv::tls::kDir).
 #include <QFile>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "core/tls.h"
 #include "testendpoints.h"
@@ -28,6 +31,17 @@ inline core::TlsTrust TrustPin(const QByteArray& pin) {
     t.required = true;
     t.pin = pin;
     return t;
+}
+
+// Under wine, Schannel and its certificate chains are wine's own (over
+// GnuTLS), not Windows'.
+inline bool UnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
 }
 
 }  // namespace testsupport
