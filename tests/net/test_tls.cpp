@@ -11,6 +11,7 @@
 #include "tcprelay.h"
 #include "testsupport.h"
 #include "tlstrust.h"
+#include "update/launcher.h"
 #include "update/webfetch.h"
 
 using namespace net;
@@ -125,6 +126,7 @@ TEST_F(TlsTest, FtpSessionWorksWholeOverTls) {
 TEST_F(TlsTest, FtpControlConnectionCarriesNoClearText) {
     {
         // The relay sees clear text when there is some.
+        demand({});
         testsupport::TcpRelay relay(testenv::ftp::kMain.port);
         Ftp s(relay.port());
         ASSERT_TRUE(s.conn);
@@ -215,5 +217,24 @@ TEST_F(TlsTest, UpdateServerThatFailsTheCheckGivesNothing) {
         demand({}, c.trust);
         QString u = c.url;
         EXPECT_EQ(update::ReadUrlText(u), QString());
+    }
+}
+
+TEST_F(TlsTest, TheBuildSettingsAreTheDefault) {
+    const TlsSettings built;
+    if (built.ftp.required) {
+        // A build made against the test certificates (docs/tls.md).
+        EXPECT_TRUE(Ftp(testenv::tls::kFtp.port).conn);
+        EXPECT_FALSE(Ftp(testenv::ftp::kMain.port).conn);
+    } else {
+        EXPECT_TRUE(Ftp(testenv::ftp::kMain.port).conn);
+    }
+    EXPECT_EQ(modAutoUpdateV1_Launcher::BaseUrl().startsWith(QLatin1String("https://")), built.https.required);
+    if (built.https.required) {
+        QString u = QStringLiteral("https://%1:%2%3Quendrel_lastver.txt")
+                        .arg(kTlsHost)
+                        .arg(testenv::tls::kHttpsPort)
+                        .arg(QString::fromUtf8(testenv::http::kUpdatePath));
+        EXPECT_FALSE(update::ReadUrlText(u).isEmpty());
     }
 }
