@@ -34,6 +34,14 @@ using testsupport::TrustCa;
 
 core::TlsTrust byPin(const char* pinFile) { return testsupport::TrustPin(testsupport::TlsFile(pinFile)); }
 
+// The system's store, which does not hold the test CA.
+core::TlsTrust bySystem() {
+    core::TlsTrust t;
+    t.required = true;
+    t.systemStore = true;
+    return t;
+}
+
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -154,6 +162,7 @@ TEST_F(TlsTest, FtpServerThatFailsTheCheckIsUnreachable) {
     } cases[] = {
         {"another CA", TrustCa("wrong-ca.pem"), testenv::tls::kFtp.port},
         {"another key", byPin("wrong.pin"), testenv::tls::kFtp.port},
+        {"a CA the system does not know", bySystem(), testenv::tls::kFtp.port},
         {"an expired certificate", TrustCa("ca.pem"), testenv::tls::kFtpExpiredPort},
         {"nothing to check against", TrustCa("no-such-file.pem"), testenv::tls::kFtp.port},
         {"no TLS at all", TrustCa("ca.pem"), testenv::ftp::kMain.port},
@@ -207,6 +216,7 @@ TEST_F(TlsTest, UpdateServerThatFailsTheCheckGivesNothing) {
     } cases[] = {
         {"another CA", TrustCa("wrong-ca.pem"), url("https", testenv::tls::kHttpsPort)},
         {"another key", byPin("wrong.pin"), url("https", testenv::tls::kHttpsPort)},
+        {"a CA the system does not know", bySystem(), url("https", testenv::tls::kHttpsPort)},
         {"an expired certificate", TrustCa("ca.pem"), url("https", testenv::tls::kHttpsExpiredPort)},
         {"a plain server behind an https address", TrustCa("ca.pem"), url("https", testenv::http::kPort)},
         {"a redirect to plain http", TrustCa("ca.pem"), url("https", testenv::tls::kHttpsDowngradePort)},
