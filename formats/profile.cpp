@@ -109,50 +109,31 @@ bool hasLineBreak(const QString& s) {
     return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
 }
 
-}  // namespace
-
-QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
-                                int bufferChars, const QString& file) {
-    if (bufferChars < 1) return QString();
-    QString result = def;
-    while (result.endsWith(QLatin1Char(' '))) result.chop(1);
-    QFile f(file);
-    if (f.open(QIODevice::ReadOnly)) {
-        const QByteArray data = f.readAll();
-        const auto lines = splitLines(data);
-        const Located loc = locate(data, lines, section, key);
-        if (loc.key) {
-            const Line& l = lines[loc.key->line];
-            result = platform::FromCp949(data.mid(loc.key->valueBegin, l.end - loc.key->valueBegin)).trimmed();
-        }
-    }
-    return result.left(bufferChars - 1);
-}
-
-bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
-                               const QString& file) {
-    const QString k = key.trimmed();
-    const QString s = section.trimmed();
+// Whether a trimmed section and key and a value fit in a profile line.
+bool storable(const QString& s, const QString& k, const QString& value) {
     if (k.isEmpty() || k.contains(QLatin1Char('=')) || k.startsWith(QLatin1Char('[')) ||
         k.startsWith(QLatin1Char(';')) || hasLineBreak(k))
         return false;
     if (s.isEmpty() || s.contains(QLatin1Char(']')) || hasLineBreak(s)) return false;
     if (hasLineBreak(value)) return false;
-    if (!fitsCp949(k) || !fitsCp949(s) || !fitsCp949(value)) return false;
+    return fitsCp949(k) && fitsCp949(s) && fitsCp949(value);
+}
 
-    // Several programs may update the same file; the read-modify-write is
-    // done under a lock so that no one's change is lost.
-    QLockFile lock(file + QStringLiteral(".lock"));
-    if (!lock.tryLock(kLockWaitMs)) return false;
+}  // namespace
 
-    QByteArray data;
-    {
-        QFile f(file);
-        if (f.exists()) {
-            if (!f.open(QIODevice::ReadOnly)) return false;
-            data = f.readAll();
-        }
-    }
+std::optional<QString> ProfileValue(const QByteArray& data, const QString& section, const QString& key) {
+    const auto lines = splitLines(data);
+    const Located loc = locate(data, lines, section, key);
+    if (!loc.key) return std::nullopt;
+    const Line& l = lines[loc.key->line];
+    return platform::FromCp949(data.mid(loc.key->valueBegin, l.end - loc.key->valueBegin)).trimmed();
+}
+
+std::optional<QByteArray> ProfileWithValue(const QByteArray& data, const QString& section,
+                                           const QString& key, const QString& value) {
+    const QString k = key.trimmed();
+    const QString s = section.trimmed();
+    if (!storable(s, k, value)) return std::nullopt;
     const auto lines = splitLines(data);
     const Located loc = locate(data, lines, s, k);
     const QByteArray crlf("\r\n");
@@ -172,9 +153,42 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         if (!out.isEmpty() && !out.endsWith('\n')) out += crlf;
         out += '[' + platform::ToCp949(s) + ']' + crlf + entry + crlf;
     }
+    return out;
+}
 
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
+                                int bufferChars, const QString& file) {
+    if (bufferChars < 1) return QString();
+    QString result = def;
+    while (result.endsWith(QLatin1Char(' '))) result.chop(1);
+    QFile f(file);
+    if (f.open(QIODevice::ReadOnly)) {
+        if (auto v = ProfileValue(f.readAll(), section, key)) result = *v;
+    }
+    return result.left(bufferChars - 1);
+}
+
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& file) {
+    if (!storable(section.trimmed(), key.trimmed(), value)) return false;
+
+    // Several programs may update the same file; the read-modify-write is
+    // done under a lock so that no one's change is lost.
+    QLockFile lock(file + QStringLiteral(".lock"));
+    if (!lock.tryLock(kLockWaitMs)) return false;
+
+    QByteArray data;
+    {
+        QFile f(file);
+        if (f.exists()) {
+            if (!f.open(QIODevice::ReadOnly)) return false;
+            data = f.readAll();
+        }
+    }
+    const auto out = ProfileWithValue(data, section, key, value);
+    if (!out) return false;
     platform::WholeFile f(file);
-    return f.open() && f.write(out.constData(), out.size()) && f.commit(false);
+    return f.open() && f.write(out->constData(), out->size()) && f.commit(false);
 }
 
 }  // namespace formats

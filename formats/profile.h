@@ -5,9 +5,19 @@
 // Sections and keys match without regard to letter case; the file's bytes
 // are code page 949. Lines we write end in CR LF; lines already in the file
 // keep their own endings.
+#include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace formats {
+
+// The same on a profile's bytes, for callers that hold them already.
+// ProfileValue: the trimmed value, or nothing when the key is missing.
+// ProfileWithValue: the bytes with the value set, or nothing when the
+// section, key or value cannot be stored (see WritePrivateProfileString).
+std::optional<QString> ProfileValue(const QByteArray& data, const QString& section, const QString& key);
+std::optional<QByteArray> ProfileWithValue(const QByteArray& data, const QString& section,
+                                           const QString& key, const QString& value);
 
 // The value of `key` in `section`, trimmed of blanks at both ends, or `def`
 // when the file, the section or the key is missing. At most bufferChars - 1
