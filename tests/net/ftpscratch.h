@@ -13,6 +13,21 @@
 
 namespace testsupport {
 
+// One libcurl transfer of the test's own, past the program's calls.
+template <class Setup>
+CURLcode CurlFtp(const std::string& url, const std::string& user, const std::string& password, Setup setup) {
+    CURL* c = curl_easy_init();
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, password.c_str());
+    curl_easy_setopt(c, CURLOPT_PROXY, "");
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, 20L);
+    setup(c);
+    const CURLcode rc = curl_easy_perform(c);
+    curl_easy_cleanup(c);
+    return rc;
+}
+
 class FtpScratchFile {
 public:
     // folderUrl ends in '/'.
@@ -57,16 +72,7 @@ private:
     }
     template <class Setup>
     CURLcode transfer(const std::string& target, Setup setup) const {
-        CURL* c = curl_easy_init();
-        curl_easy_setopt(c, CURLOPT_URL, target.c_str());
-        curl_easy_setopt(c, CURLOPT_USERNAME, user_.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, password_.c_str());
-        curl_easy_setopt(c, CURLOPT_PROXY, "");
-        curl_easy_setopt(c, CURLOPT_TIMEOUT, 20L);
-        setup(c);
-        const CURLcode rc = curl_easy_perform(c);
-        curl_easy_cleanup(c);
-        return rc;
+        return CurlFtp(target, user_, password_, setup);
     }
     std::string url() const { return dir_ + name_.toPercentEncoding().toStdString(); }
 

@@ -77,19 +77,9 @@ const FtpServer kFtpPeers[] = {
     {"pureftpd", "PEER_PUREFTPD_PORT", false, true},
 };
 
-// One libcurl transfer of the test's own, past the program's calls.
 template <class Setup>
 CURLcode curlFtp(const std::string& url, Setup setup) {
-    CURL* c = curl_easy_init();
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_USERNAME, testenv::ftp::kUser);
-    curl_easy_setopt(c, CURLOPT_PASSWORD, testenv::ftp::kPassword);
-    curl_easy_setopt(c, CURLOPT_PROXY, "");
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, 20L);
-    setup(c);
-    const CURLcode rc = curl_easy_perform(c);
-    curl_easy_cleanup(c);
-    return rc;
+    return testsupport::CurlFtp(url, testenv::ftp::kUser, testenv::ftp::kPassword, setup);
 }
 
 std::string folderUrl(int port) {
