@@ -19,8 +19,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #ifdef __linux__
 #include <sys/resource.h>
 #endif
@@ -216,9 +216,10 @@ int list(int mlsdPort, int listPort, int rounds, int idlePort) {
                                 QStringLiteral("-o"), QStringLiteral("/dev/null")};
             args += k.curlExtra;
             args << ftpUrl(k.port, QStringLiteral("as_files/"));
-            // The single-threaded server still tidies up after a listing of
-            // a million lines when the next one comes in: each side gets the
-            // same pause before it, and who goes first alternates by round.
+            // The single-threaded server may still be tidying up after a
+            // listing of a million lines when the next one comes in: each
+            // side gets the same pause before it, and who goes first
+            // alternates by round.
             double c = 0;
             const auto timeCurl = [&] {
                 settle(500);
@@ -253,10 +254,10 @@ int list(int mlsdPort, int listPort, int rounds, int idlePort) {
             k.ratio.push_back(o / c);
             k.stall.push_back(gap * 1e3);
             k.peak.push_back(peak);
+            const char* when = curlTimedOutside(k.name, r) ? "timed outside" : r % 2 == 0 ? "first" : "second";
             std::printf("  round %d %s: orvel-as %.3f s (CPU %.2f s), curl %.3f s (%s), ratio %.2f, longest stall "
                         "%.0f ms, peak during the refresh +%.0f bytes per entry\n",
-                        r + 1, k.name, o, cpu, c, curlTimedOutside(k.name, r) ? "timed outside" : r % 2 == 0 ? "first" : "second",
-                        o / c, gap * 1e3, peak);
+                        r + 1, k.name, o, cpu, c, when, o / c, gap * 1e3, peak);
             std::fflush(stdout);
         }
     }

@@ -11,14 +11,6 @@
 
 namespace formats {
 
-// The same on a profile's bytes, for callers that hold them already.
-// ProfileValue: the trimmed value, or nothing when the key is missing.
-// ProfileWithValue: the bytes with the value set, or nothing when the
-// section, key or value cannot be stored (see WritePrivateProfileString).
-std::optional<QString> ProfileValue(const QByteArray& data, const QString& section, const QString& key);
-std::optional<QByteArray> ProfileWithValue(const QByteArray& data, const QString& section,
-                                           const QString& key, const QString& value);
-
 // The value of `key` in `section`, trimmed of blanks at both ends, or `def`
 // when the file, the section or the key is missing. At most bufferChars - 1
 // characters are returned (nothing when bufferChars < 1).
@@ -34,5 +26,13 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
 // the file is then left untouched.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& file);
+
+// The same two on a profile's bytes, for callers that hold them already.
+// ProfileValue: the trimmed value, or nothing when the key is missing.
+// ProfileWithValue: the bytes with the value set, or nothing when the
+// section, key or value cannot be stored.
+std::optional<QString> ProfileValue(const QByteArray& data, const QString& section, const QString& key);
+std::optional<QByteArray> ProfileWithValue(const QByteArray& data, const QString& section,
+                                           const QString& key, const QString& value);
 
 }  // namespace formats
