@@ -100,8 +100,9 @@ bool FileDownLoad(net::Handle* hConnect, const QString& remotePath, const QStrin
         refusal = QStringLiteral("another listed name differs only in case");
     } else {
         // Windows also finds a file by its short name: "REPORT~1.PDF" from
-        // the server would replace the user's "report-final.pdf".
-        const QString stored = platform::FindPlainFile(localFolder, localName);
+        // the server would replace the user's "report-final.pdf", hidden or
+        // not.
+        const QString stored = platform::FindStoredName(localFolder, localName);
         if (!stored.isEmpty() && stored.compare(localName, Qt::CaseInsensitive) != 0)
             refusal = QStringLiteral("the name is the short name of ") + stored;
     }

@@ -59,6 +59,11 @@ bool ReplaceFile(const QString& from, const QString& to, QString* error = nullpt
 // case of `name`); empty when there is none. `name` is one name, never a
 // path or a pattern: one that could be either finds nothing.
 QString FindPlainFile(const QString& folder, const QString& name);
+// The name under which `folder` stores whatever `name` leads to there: any
+// file or folder, hidden or not, found whatever the case of `name` (and on
+// Windows by its short name too); empty when there is none. The same rules
+// for `name` as above.
+QString FindStoredName(const QString& folder, const QString& name);
 
 // A file's identity on disk, the same whatever name leads to it.
 struct FileId {

@@ -216,4 +216,10 @@ QString FindPlainFile(const QString& folder, const QString& name) {
     return info.exists() && info.isFile() ? info.fileName() : QString();
 }
 
+QString FindStoredName(const QString& folder, const QString& name) {
+    if (name.isEmpty() || name.contains(QLatin1Char('/'))) return QString();
+    const QFileInfo info(folder + QLatin1Char('/') + name);
+    return info.exists() || info.isSymLink() ? info.fileName() : QString();
+}
+
 }  // namespace platform

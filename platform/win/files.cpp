@@ -209,20 +209,34 @@ bool IsRunningProgram(const FileId& file) {
     return running;
 }
 
-QString FindPlainFile(const QString& folder, const QString& name) {
-    // The search takes wildcards and ignores case; a name must be no pattern
-    // and lead to no other folder.
-    if (name.isEmpty()) return QString();
+namespace {
+
+// The search takes wildcards and ignores case; a name must be no pattern and
+// lead to no other folder.
+bool findEntry(const QString& folder, const QString& name, WIN32_FIND_DATAW& found) {
+    if (name.isEmpty()) return false;
     for (const char c : {'/', '\\', ':', '*', '?', '"', '<', '>', '|'})
-        if (name.contains(QLatin1Char(c))) return QString();
-    WIN32_FIND_DATAW found{};
+        if (name.contains(QLatin1Char(c))) return false;
     const std::wstring path = QDir::toNativeSeparators(folder + QLatin1Char('/') + name).toStdWString();
     const HANDLE search = ::FindFirstFileW(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return QString();
+    if (search == INVALID_HANDLE_VALUE) return false;
     ::FindClose(search);
-    if (found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY))
+    return true;
+}
+
+}  // namespace
+
+QString FindPlainFile(const QString& folder, const QString& name) {
+    WIN32_FIND_DATAW found{};
+    if (!findEntry(folder, name, found) ||
+        (found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY)))
         return QString();
     return QString::fromWCharArray(found.cFileName);
+}
+
+QString FindStoredName(const QString& folder, const QString& name) {
+    WIN32_FIND_DATAW found{};
+    return findEntry(folder, name, found) ? QString::fromWCharArray(found.cFileName) : QString();
 }
 
 }  // namespace platform

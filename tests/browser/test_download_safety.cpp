@@ -3,6 +3,7 @@
 // under a name the system keeps as it is. Against the real FTP server, through
 // the window.
 #ifdef _WIN32
+#include <winsock2.h>  // before windows.h: curl.h brings it in too
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -301,25 +302,36 @@ TEST(DownloadSafety, DownloadsCarryTheirOrigin) {
 }
 
 // The short name Windows gives a long-named file leads to that file: the
-// server's "REPORT~1.PDF" must not replace the user's "report-final.pdf".
+// server's "REPORT~1.PDF" must not replace the user's "report-final.pdf",
+// hidden or not.
 TEST(DownloadSafety, AShortNameIsNoWayToAnotherFile) {
-    ScriptedMsgBoxes boxes;
-    Place place;
-    const QString longFile = place.local + QStringLiteral("/report-final-version.pdf");
-    writeFile(longFile, "the user's report");
-    wchar_t shortPath[MAX_PATH];
-    const DWORD n = ::GetShortPathNameW(QDir::toNativeSeparators(longFile).toStdWString().c_str(), shortPath, MAX_PATH);
-    const QString shortName = QFileInfo(QString::fromWCharArray(shortPath, n)).fileName();
-    if (n == 0 || n >= MAX_PATH || shortName.compare(QFileInfo(longFile).fileName(), Qt::CaseInsensitive) == 0)
-        GTEST_SKIP() << "this volume gives no short names";
-    ServerFile alias(shortName, "not the report");
-    FrmMain w(at(place.local));
-    w.Show();
-    ASSERT_TRUE(download(w, shortName));
-    ASSERT_EQ(boxes.shown().size(), 2u);
-    EXPECT_TRUE(boxes.shown()[0].text.startsWith(kBadName));
-    EXPECT_EQ(boxes.shown()[1].text, kFail);
-    EXPECT_EQ(bytes(longFile), QByteArray("the user's report"));
+    for (const bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden ? "hidden" : "plain");
+        ScriptedMsgBoxes boxes;
+        Place place;
+        const QString longFile = place.local + QStringLiteral("/report-final-version.pdf");
+        writeFile(longFile, "the user's report");
+        const std::wstring native = QDir::toNativeSeparators(longFile).toStdWString();
+        const DWORD plain = ::GetFileAttributesW(native.c_str());
+        if (hidden) {
+            ASSERT_TRUE(::SetFileAttributesW(native.c_str(), plain | FILE_ATTRIBUTE_HIDDEN));
+        }
+        wchar_t shortPath[MAX_PATH];
+        const DWORD n = ::GetShortPathNameW(native.c_str(), shortPath, MAX_PATH);
+        const QString shortName = QFileInfo(QString::fromWCharArray(shortPath, n)).fileName();
+        if (n == 0 || n >= MAX_PATH || shortName.compare(QFileInfo(longFile).fileName(), Qt::CaseInsensitive) == 0) {
+            GTEST_SKIP() << "this volume gives no short names";
+        }
+        ServerFile alias(shortName, "not the report");
+        FrmMain w(at(place.local));
+        w.Show();
+        ASSERT_TRUE(download(w, shortName));
+        ASSERT_EQ(boxes.shown().size(), 2u);
+        EXPECT_TRUE(boxes.shown()[0].text.startsWith(kBadName));
+        EXPECT_EQ(boxes.shown()[1].text, kFail);
+        ::SetFileAttributesW(native.c_str(), plain);
+        EXPECT_EQ(bytes(longFile), QByteArray("the user's report"));
+    }
 }
 #endif
 
