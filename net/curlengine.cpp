@@ -2,10 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <QUrl>
+
 #include <algorithm>
 #include <cstring>
 
 #include "core/log.h"
+#include "formats/proxylist.h"
+#include "platform/systemproxy.h"
 
 namespace net::detail {
 
@@ -142,7 +146,7 @@ void Engine::reset(Sink* sink) {
     result_ = CURLE_FAILED_INIT;
 }
 
-void Engine::applyProxy(const Root& root) {
+void Engine::applyProxy(const Root& root, const QByteArray& url) {
     CURL* e = easy_.get();
     if (root.accessType == INTERNET_OPEN_TYPE_DIRECT) {
         // An empty proxy text turns off the proxy environment variables too.
@@ -150,6 +154,15 @@ void Engine::applyProxy(const Root& root) {
     } else if (root.accessType == INTERNET_OPEN_TYPE_PROXY) {
         curl_easy_setopt(e, CURLOPT_PROXY, root.proxy.constData());
         if (!root.bypass.isEmpty()) curl_easy_setopt(e, CURLOPT_NOPROXY, root.bypass.constData());
+    } else if (const platform::SystemProxy system = platform::CurrentSystemProxy(); !system.servers.isEmpty()) {
+        // The system's settings (Windows keeps them apart from the
+        // environment) decide: their server for the scheme, or none.
+        const QUrl target(QString::fromUtf8(url));
+        QByteArray server = formats::ProxyServerFor(system.servers, target.scheme()).toUtf8();
+        if (formats::BypassesProxy(system.bypass, target.host())) server.clear();
+        qCDebug(core::lcNet).noquote() << "system proxy for" << target.host() << ":"
+                                       << (server.isEmpty() ? QByteArray("none") : server);
+        curl_easy_setopt(e, CURLOPT_PROXY, server.constData());  // libcurl keeps a copy
     }
     // Otherwise libcurl follows http_proxy, https_proxy, ftp_proxy and no_proxy.
 }

@@ -94,8 +94,8 @@ public:
 
     // Forgets the options of the last operation and points the callbacks at `sink`.
     void reset(Sink* sink);
-    // The options every transfer from `root` shares (proxy choice).
-    void applyProxy(const Root& root);
+    // The proxy choice of `root` for a transfer of `url`.
+    void applyProxy(const Root& root, const QByteArray& url);
     // Whom the TLS connections of the next transfer trust. False (logged)
     // when the library cannot take a part of it: the caller must not run
     // the transfer then.

@@ -176,7 +176,7 @@ private:
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(lim.ftpLowSpeedTime));
         curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);
         if (fresh) curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-        engine.applyProxy(*root);
+        engine.applyProxy(*root, url);
 
         commands.clear();
         // libcurl may replace a dead connection by itself, and a new login

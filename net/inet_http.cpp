@@ -67,7 +67,7 @@ public:
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(lim.httpConnect));
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(lim.httpLowSpeedTime));
-        engine_.applyProxy(root);
+        engine_.applyProxy(root, url);
         if (reload) {
             // Neither a proxy nor any other cache may answer in the server's place.
             if (!headers_.append("Cache-Control: no-cache") || !headers_.append("Pragma: no-cache")) return false;

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 
 #include "net/inet.h"
+#include "platform/systemproxy.h"
 #include "testendpoints.h"
 #include "tests/net/test_inet_fakehttp.h"
 
@@ -85,6 +86,50 @@ TEST(InetHttp, AccessTypeDecidesWhetherTheProxySettingsApply) {
     bool ok = false;
     EXPECT_EQ(readAll(viaProxy.get(), &ok), QByteArray("proxied"));
     EXPECT_EQ(proxy.requests().at(0).rfind("GET http://update.example.invalid/v.txt HTTP/1.1\r\n", 0), 0u);
+}
+
+// Windows keeps its proxy settings apart from the environment; with a
+// server there, they decide, bypass list and scheme included.
+TEST(InetHttp, TheSystemsProxySettingsDecideWhenItHasThem) {
+    testinet::FakeHttp proxy({"HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nproxied",
+                              "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nproxied"});
+    testinet::FakeHttp server({"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\ndirect",
+                               "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\ndirect"});
+    EnvVar envProxy("http_proxy", "http://127.0.0.1:9");  // the environment no longer counts
+    const QString proxyAt = QStringLiteral("127.0.0.1:") + QString::number(proxy.port());
+    const QString direct = QStringLiteral("http://127.0.0.1:%1/v.txt").arg(server.port());
+    struct Source {
+        explicit Source(platform::SystemProxy p) {
+            platform::SetSystemProxySource([p] { return p; });
+        }
+        ~Source() { platform::SetSystemProxySource(nullptr); }
+    };
+    const auto fetch = [](const QString& url) {
+        HInternet root = openRoot(INTERNET_OPEN_TYPE_PRECONFIG);
+        HInternet r = InternetOpenUrlA(root.get(), url, QString(), 0, 0, 0);
+        bool ok = false;
+        return r ? readAll(r.get(), &ok) : QByteArray("failed");
+    };
+    {
+        Source s({QStringLiteral("http=") + proxyAt, QStringLiteral("<local>;127.0.0.1")});
+        EXPECT_EQ(fetch(QStringLiteral("http://update.example.invalid/v.txt")), QByteArray("proxied"));
+        EXPECT_EQ(fetch(direct), QByteArray("direct"));  // bypassed
+    }
+    {
+        // A server for https only: http goes direct, not through the
+        // environment's proxy.
+        Source s({QStringLiteral("https=") + proxyAt, QString()});
+        EXPECT_EQ(fetch(direct), QByteArray("direct"));
+    }
+    {
+        Source s({proxyAt, QString()});
+        EXPECT_EQ(fetch(direct), QByteArray("proxied"));
+    }
+    const std::vector<std::string> asked = proxy.requests();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].rfind("GET http://update.example.invalid/v.txt HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(asked[1].rfind("GET " + direct.toStdString() + " HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(server.requests().size(), 2u);
 }
 
 TEST(InetHttp, ServerThatNeverAnswersIsGivenUp) {

@@ -27,6 +27,7 @@
 #include "platform/process_internal.h"
 #include "platform/settingsstore.h"
 #include "platform/singleinstance.h"
+#include "platform/systemproxy.h"
 #include "platform/textcodec.h"
 #include "platform/win/cmdline.h"
 #include "testsigning.h"
@@ -354,6 +355,54 @@ TEST(WinVersion, OwnReaderGivesTheBlockOfTheSystemsCall) {
     // The call adds room of its own after the block's stated length.
     const auto length = static_cast<quint16>(static_cast<quint8>(block[0]) | static_cast<quint8>(block[1]) << 8);
     EXPECT_EQ(ReadVersionBlock(file), block.left(length));
+}
+
+// The proxy of the user's Internet settings, as Windows keeps it: a blob of
+// counted texts under the connections key.
+TEST(WinProxy, TheUsersInternetSettingsAreRead) {
+    const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+    HKEY h = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &h,
+                                nullptr),
+              ERROR_SUCCESS);
+    // The user's own settings come back afterwards.
+    DWORD kind = 0, size = 0;
+    const bool had = ::RegQueryValueExW(h, L"DefaultConnectionSettings", nullptr, &kind, nullptr, &size) == ERROR_SUCCESS;
+    std::string old(size, '\0');
+    if (had) ::RegQueryValueExW(h, L"DefaultConnectionSettings", nullptr, &kind, reinterpret_cast<BYTE*>(old.data()), &size);
+
+    const auto blob = [](DWORD flags, const std::string& servers, const std::string& bypass) {
+        std::string b;
+        const auto dword = [&b](DWORD v) { b.append(reinterpret_cast<const char*>(&v), sizeof v); };
+        dword(0x46);
+        dword(1);
+        dword(flags);
+        dword(static_cast<DWORD>(servers.size()));
+        b += servers;
+        dword(static_cast<DWORD>(bypass.size()));
+        b += bypass;
+        dword(0);  // no configuration script
+        b.append(32, '\0');
+        return b;
+    };
+    const auto put = [h](const std::string& b) {
+        ::RegSetValueExW(h, L"DefaultConnectionSettings", 0, REG_BINARY, reinterpret_cast<const BYTE*>(b.data()),
+                         static_cast<DWORD>(b.size()));
+    };
+    constexpr DWORD kDirect = 1, kProxy = 2;
+    put(blob(kDirect | kProxy, "http=p1:8080;https=p2:8443", "<local>;*.corp.example"));
+    const platform::SystemProxy on = platform::ReadSystemProxy();
+    put(blob(kDirect, "http=p1:8080", "<local>"));  // kept but switched off
+    const platform::SystemProxy off = platform::ReadSystemProxy();
+
+    if (had)
+        ::RegSetValueExW(h, L"DefaultConnectionSettings", 0, kind, reinterpret_cast<const BYTE*>(old.data()), size);
+    else
+        ::RegDeleteValueW(h, L"DefaultConnectionSettings");
+    ::RegCloseKey(h);
+    EXPECT_EQ(on.servers, QStringLiteral("http=p1:8080;https=p2:8443"));
+    EXPECT_EQ(on.bypass, QStringLiteral("<local>;*.corp.example"));
+    EXPECT_TRUE(off.servers.isEmpty()) << off.servers.toStdString();
 }
 
 int main(int argc, char** argv) {
