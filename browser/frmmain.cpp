@@ -46,6 +46,13 @@ QChar groupSeparator() {
     return sep.isEmpty() ? QLatin1Char(',') : sep.at(0);
 }
 
+// `caption` as a window title that shows it as it reads. Qt takes "[*]"
+// for its mark of unsaved changes and drops it unless doubled; the whole
+// caption is doubled, since a name's "*]" can close the caption's "[".
+QString literalTitle(const QString& caption) {
+    return QString(caption).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
 }  // namespace
 
 FrmMain::FrmMain(FrmMainEndpoints endpoints, QWidget* parent)
@@ -197,7 +204,7 @@ void FrmMain::DownLoadSelected() {
         if (name.isEmpty()) return;
         // The transfer names the file by this line's own bytes.
         const browser::LineInUse line(hConnect.get(), RemoteFolder, name, m_lines->rawName(row));
-        setWindowTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 다운로드 중..."));
+        setWindowTitle(literalTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 다운로드 중...")));
         // A name from the server that could leave the local folder is never
         // written, whatever its last path component would be.
         bool ok = false;
@@ -238,7 +245,7 @@ void FrmMain::cmdDelete_Click() {
         if (core::MsgBox(QStringLiteral("정말 해당 파일을 삭제하시겠습니까?"), core::MsgButtons::YesNo,
                              core::MsgIcon::None, core::AppTitle()) != core::MsgAnswer::Yes)
             return;
-        setWindowTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 삭제 중..."));
+        setWindowTitle(literalTitle(kCaption + QStringLiteral("[") + name + QStringLiteral("] 삭제 중...")));
         if (hConnect && browser::DeleteRemoteFile(hConnect.get(), RemoteFolder + name)) {
             modMain::ShowMsg(QStringLiteral("파일이 삭제되었습니다."), QStringLiteral("확인"));
             cmdOK_Click();

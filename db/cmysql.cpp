@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/msgbox.h"
 #include "formats/profile.h"
+#include "formats/safesql.h"
 #include "platform/sealedfile.h"
 #include "platform/textcodec.h"
 
@@ -348,15 +349,18 @@ QString cMySQL::escape_string(const QString& /*to_*/, const QString& from_, int 
 QString cMySQL::real_escape_string(const QString& text) {
     const char* cs = d->checkedCharset("cMysql::real_escape_string");
     const QByteArray from = platform::ToCharset(text, cs);
-    std::vector<char> to(static_cast<std::size_t>(from.size()) * 2 + 1);
+    // Without a connection (none yet, or the last reconnect failed) the
+    // server's quoting mode is unknown, and the next statement may reach a
+    // server that reads backslashes literally. Doubling both quotes and
+    // backslashes gives one literal in either mode. The text goes through the
+    // character set first so that it says what the connected form would.
+    if (!d->connected) return formats::QuoteSqlText(platform::FromCharset(from.constData(), from.size(), cs));
     // Escaping must know the connection's character set, so that no byte of
     // a double-byte character is taken for a quote or a backslash, and the
-    // server's quoting mode (without backslash escapes, quotes are doubled);
-    // before a connection exists only the plain form is available.
-    const unsigned long len =
-        d->connected ? mysql_real_escape_string(d->mysql, to.data(), from.constData(),
-                                                static_cast<unsigned long>(from.size()))
-                     : mysql_escape_string(to.data(), from.constData(), static_cast<unsigned long>(from.size()));
+    // server's quoting mode (without backslash escapes, quotes are doubled).
+    std::vector<char> to(static_cast<std::size_t>(from.size()) * 2 + 1);
+    const unsigned long len = mysql_real_escape_string(d->mysql, to.data(), from.constData(),
+                                                       static_cast<unsigned long>(from.size()));
     if (len == static_cast<unsigned long>(-1))
         throw Error(core::err::InvalidProcedureCall, QStringLiteral("cMysql::real_escape_string"),
                     core::ErrorDescription(core::err::InvalidProcedureCall));

@@ -92,8 +92,9 @@ public:
 
     // `text` escaped by the client library for the connection's character
     // set (and its server's quoting mode), to stand between single quotes in
-    // a statement on this connection. Before a connection exists, for the
-    // character set it starts in. Raises "cMysql::real_escape_string" when
+    // a statement on this connection. Without a connection (before the first
+    // or after a failed reconnect): up to its first NUL, quotes and
+    // backslashes doubled, which is one literal in either quoting mode. Raises "cMysql::real_escape_string" when
     // the connection's character set is none the program can convert.
     QString real_escape_string(const QString& text);
 

@@ -1,5 +1,6 @@
 // Real copies of the program on a virtual screen: a second copy says so and
 // ends while the first goes on undisturbed; a screen reader finds the windows.
+// The lock itself: only a live copy holds it.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -11,7 +12,11 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/errors.h"
+#include "platform/singleinstance.h"
 
 namespace {
 
@@ -134,6 +139,84 @@ TEST(SingleInstance, SecondCopyIsRefusedFirstGoesOn) {
         << third.readAllStandardError().toStdString() << " windows: " << windowNames(env);
     third.kill();
     third.waitForFinished();
+}
+
+// The lock alone, in copies of this test program sharing one runtime
+// folder. A child prints what PrevInstance says (1: another copy runs) and
+// the lock's path, then, told to hold, keeps its lock until its input ends.
+TEST(SingleInstance, LockHeedsOnlyALiveCopy) {
+    const QByteArray child = qgetenv("ORVEL_INSTANCE_CHILD");
+    if (!child.isEmpty()) {
+        std::printf("%d %s\n", platform::PrevInstance() ? 1 : 0, qPrintable(platform::InstanceLockPath()));
+        std::fflush(stdout);
+        if (child == "hold")
+            while (std::getchar() != EOF) {
+            }
+        std::_Exit(0);
+    }
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto start = [&](QProcess& p, const char* mode) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("ORVEL_INSTANCE_CHILD"), QString::fromLatin1(mode));
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=SingleInstance.LockHeedsOnlyALiveCopy")});
+        p.waitForStarted();
+    };
+    auto answer = [](QProcess& p) {  // past the test framework's own lines
+        static const QRegularExpression line(QStringLiteral("^[01] /"));
+        while (p.canReadLine() || p.waitForReadyRead(20000)) {
+            const QString l = QString::fromUtf8(p.readLine()).trimmed();
+            if (line.match(l).hasMatch()) return l.split(QLatin1Char(' '));
+        }
+        return QStringList();
+    };
+    auto alone = [&] {
+        QProcess p;
+        start(p, "once");
+        const QStringList a = answer(p);
+        p.waitForFinished();
+        return a;
+    };
+
+    const QString lock = alone().value(1);
+    ASSERT_TRUE(lock.startsWith(runtime.path())) << lock.toStdString();
+
+    // Whatever a copy that ended left in the file does not block the next.
+    for (const QByteArray& left : {QByteArray(), QByteArray("garbage\n"),
+                                   QByteArray("99999999\ntest_instance\nanother-host\n")}) {
+        QFile f(lock);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(left);
+        f.close();
+        EXPECT_EQ(alone().value(0), "0") << left.toStdString();
+    }
+
+    // A lock that cannot be made (a folder in its place, or a link, which
+    // is not followed) lets the copy run rather than refuse it for ever.
+    ASSERT_TRUE(QFile::remove(lock));
+    ASSERT_TRUE(QDir().mkdir(lock));
+    EXPECT_EQ(alone().value(0), "0");
+    ASSERT_TRUE(QDir().rmdir(lock));
+    const QString target = runtime.path() + QStringLiteral("/elsewhere");
+    ASSERT_TRUE(QFile::link(target, lock));
+    EXPECT_EQ(alone().value(0), "0");
+    EXPECT_FALSE(QFileInfo::exists(target));
+    ASSERT_TRUE(QFile::remove(lock));
+
+    // A live copy blocks the next; once it ends, the next runs.
+    QProcess first, second;
+    start(first, "hold");
+    EXPECT_EQ(answer(first).value(0), "0");
+    start(second, "once");
+    EXPECT_EQ(answer(second).value(0), "1");
+    second.waitForFinished();
+    first.closeWriteChannel();
+    EXPECT_TRUE(first.waitForFinished());
+    EXPECT_EQ(alone().value(0), "0");
 }
 
 // A screen reader finds every window by its title and as a window: the

@@ -11,9 +11,11 @@
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <ctime>
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -23,6 +25,7 @@
 #include "browser/frmmain.h"
 #include "browser/listing.h"
 #include "core/errors.h"
+#include "testsocket.h"
 #include "testsupport.h"
 
 using namespace testsupport;
@@ -125,6 +128,36 @@ bool clickLine(const QWidget& w, const QString& name, bool twice = false) {
     return true;
 }
 bool download(const QWidget& w, const QString& name) { return clickLine(w, name, true); }
+
+// Renames a file of kHome over the main server's control connection: Windows
+// (and wine) cannot make a name holding "*" through the file system.
+bool renameOnServer(const QString& from, const QString& to) {
+    namespace s = testsupport::sock;
+    [[maybe_unused]] const s::Winsock winsock;
+    const s::Socket c = s::NewSocket();
+    const sockaddr_in addr = s::Loopback(testenv::ftp::kMain.port);
+    const bool connected = ::connect(c, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    // Sends `line` (nothing for the greeting); true when the final reply has `code`.
+    auto say = [&](const QByteArray& line, const char* code) {
+        const QByteArray out = line + "\r\n";
+        if (!line.isEmpty()) ::send(c, out.constData(), static_cast<int>(out.size()), s::kSendFlags);
+        QByteArray reply;
+        static const QRegularExpression last(QStringLiteral("(^|\n)\\d{3} [^\n]*\r\n$"));
+        char buf[512];
+        while (!last.match(QString::fromUtf8(reply)).hasMatch() && s::WaitFor(c, 5000) > 0) {
+            const auto n = ::recv(c, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            reply.append(buf, n);
+        }
+        const qsizetype at = reply.lastIndexOf('\n', reply.size() - 2) + 1;
+        return reply.mid(at).startsWith(code);
+    };
+    const bool ok = connected && say({}, "220") && say("USER " + QByteArray(testenv::ftp::kUser), "331") &&
+        say("PASS " + QByteArray(testenv::ftp::kPassword), "230") && say("RNFR as_files/" + from.toUtf8(), "350") &&
+        say("RNTO as_files/" + to.toUtf8(), "250");
+    s::Close(c);
+    return ok;
+}
 
 class Window : public ::testing::Test {
 protected:
@@ -477,6 +510,32 @@ TEST_F(Transfers, DeleteAsksAndReports) {
         EXPECT_TRUE(itemOf(w, name).isValid());  // the line stays until the next refresh
     }
     EXPECT_TRUE(QDir(kHome + QStringLiteral("sub")).exists());
+}
+
+// "[*]" in a title is Qt's mark for unsaved changes; a name holding it (or
+// whose "*]" closes the caption's "[") still shows as listed.
+TEST_F(Transfers, CaptionShowsNamesHoldingTitleMarks) {
+    ScriptedMsgBoxes boxes;
+    const QString name = QStringLiteral("*]a[*]b[*][*].txt");
+    const QString stand = QStringLiteral("title-mark.txt");
+    QFile::remove(localDir() + QLatin1Char('/') + name);
+    writeFile(kHome + stand, "x");
+    ASSERT_TRUE(renameOnServer(stand, name));
+    FrmMain w(at(testenv::ftp::kMain.port));
+    w.Show();
+    QStringList shown;
+    boxes.onShow = [&](const core::MsgBoxRecord&) { shown << w.windowHandle()->title(); };
+    ASSERT_TRUE(download(w, name));
+    ASSERT_TRUE(clickLine(w, name));
+    boxes.answer(MsgAnswer::Yes);
+    click(w, "cmdDelete");
+    // The first message of each command (the second asks before deleting).
+    ASSERT_GE(shown.size(), 3);
+    EXPECT_EQ(shown[0], kCaption + QStringLiteral("[") + name + QStringLiteral("] 다운로드 중..."));
+    EXPECT_EQ(shown.back(), kCaption + QStringLiteral("[") + name + QStringLiteral("] 삭제 중..."));
+    EXPECT_EQ(boxes.texts().back(), QStringLiteral("파일이 삭제되었습니다."));
+    EXPECT_EQ(w.windowHandle()->title(), kCaption);
+    QFile::remove(localDir() + QLatin1Char('/') + name);
 }
 
 // The server cutting the transfer, a folder that cannot be written and a

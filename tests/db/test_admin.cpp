@@ -63,7 +63,8 @@ TEST(Admin, NewObjectAnswersWithoutConnection) {
     c.free_result();
     EXPECT_EQ(raised([&] { c.thread_id(); }).second, "cMysql::thread_id");
     EXPECT_EQ(raised([&] { c.get_server_info(); }).second, "cMysql::get_server_info");
-    EXPECT_EQ(c.escape_string(QString(), QStringLiteral("it's"), 4), "it\\'s");
+    // No quoting mode known yet: the form that holds in both.
+    EXPECT_EQ(c.escape_string(QString(), QStringLiteral("it's\\"), 5), "it''s\\\\");
 }
 
 TEST(Admin, ServerAndStatementInformation) {

@@ -175,6 +175,41 @@ TEST(Query, LostConnectionIsReopenedOnce) {
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Error 2003 "))) << boxes.shown()[0].text.toStdString();
 }
 
+// After a reconnect failed, text escaped for the next statement must stay one
+// literal whichever quoting mode the server it then reaches is in: a
+// password may not widen the sign-in statement to every user.
+TEST(Query, EscapingAfterAFailedReconnectHoldsInBothQuotingModes) {
+    testsupport::ScriptedMsgBoxes boxes;
+    cMySQL c;
+    ASSERT_TRUE(Connect(c, Env::dbPort()));
+    c.port(Env::closedPort());
+    RootSql(QStringLiteral("KILL %1").arg(c.thread_id()));
+    EXPECT_FALSE(c.query(QStringLiteral("SELECT 1"), true));
+    cMySQL never;  // and before any connection
+    const QString typed = QStringLiteral("') OR hidden=0 -- ");
+    const QString nasty = QStringLiteral("a'b\\c\\'d\"e\n");
+    cMySQL judge;
+    ASSERT_TRUE(Connect(judge, Env::dbPort()));
+    for (cMySQL* offline : {&c, &never}) {
+        for (const char* mode : {"", "NO_BACKSLASH_ESCAPES"}) {
+            judge.query(QStringLiteral("SET SESSION sql_mode = '%1'").arg(QLatin1String(mode)));
+            const QString signIn = QStringLiteral("SELECT *, now() as svrtime FROM user where id='no-such-user' "
+                                                  "AND password2 = SHA1('%1') and hidden=0");
+            RecordsetPtr rs = judge.query(signIn.arg(offline->real_escape_string(typed)));
+            ASSERT_TRUE(rs) << mode;
+            EXPECT_EQ(judge.affected_rows(), 0) << mode;
+            rs = judge.query(QStringLiteral("SELECT '%1' AS v").arg(offline->real_escape_string(nasty)));
+            ASSERT_TRUE(rs) << mode;
+            // A server that reads backslashes literally keeps both halves of
+            // each doubled one: the text is then wrong, but still one literal.
+            const QString expected =
+                *mode ? QString(nasty).replace(QStringLiteral("\\"), QStringLiteral("\\\\")) : nasty;
+            EXPECT_EQ(rs->Fields(0).Value(), expected) << mode;
+        }
+    }
+    EXPECT_EQ(boxes.shown().size(), 1u);  // the failed reconnect's message only
+}
+
 TEST(Query, DeadlocksRetriedOnlyForTheRetryUser) {
     testsupport::ScriptedMsgBoxes boxes;
     const QString victim = QStringLiteral("UPDATE deadlock_t SET v = v + 1 WHERE id = 2");
