@@ -94,8 +94,9 @@ public:
     // set (and its server's quoting mode), to stand between single quotes in
     // a statement on this connection. Without a connection (before the first
     // or after a failed reconnect): up to its first NUL, quotes and
-    // backslashes doubled, which is one literal in either quoting mode. Raises "cMysql::real_escape_string" when
-    // the connection's character set is none the program can convert.
+    // backslashes doubled, which is one literal in either quoting mode.
+    // Raises "cMysql::real_escape_string" when the connection's character
+    // set is none the program can convert.
     QString real_escape_string(const QString& text);
 
     void Refresh(int refresh_options);  // raises "cMysql::refresh"
