@@ -61,6 +61,9 @@ public:
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         const core::TlsTrust& tls = ActiveTls().https;
         if (secure && tls.required && !engine_.applyTrust(tls)) return false;
+        // A proxy's reply to CONNECT is not the server's head: it would end
+        // the wait for the head before the server answered.
+        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent.constData());
