@@ -86,8 +86,10 @@ HInternet InternetOpenA(const QString& agent, quint32 accessType, const QString&
 // Names: a server that offers the UTF8 feature is switched to UTF-8 and its
 // names are UTF-8 both ways (a listed name that is not valid UTF-8 is read
 // as code page 949). Otherwise a listing's names are read as UTF-8 when all
-// of them are valid UTF-8, else all as code page 949, and a text path is
-// sent in code page 949. The raw calls below send a path's bytes unchanged.
+// of them are valid UTF-8, else all as code page 949 (a listing whose first
+// 65,536 names or 8 MiB of names are all valid UTF-8 is read from there on
+// as on a server with the feature), and a text path is sent in code page
+// 949. The raw calls below send a path's bytes unchanged.
 HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, const QString& user,
                            const QString& password, quint32 service, quint32 flags, quintptr context);
 
@@ -154,13 +156,16 @@ bool InternetCloseHandle(HInternet& handle);
 // callback must not call back into these functions.
 void SetWaitCallback(std::function<void()> callback);
 
-// Time limits in seconds, to be changed only by tests.
+// Time limits in seconds, and what a listing may hold back until it knows
+// its names' encoding; to be changed only by tests.
 struct Limits {
     int ftpConnect = 15;
     int ftpResponse = 30;
     int ftpLowSpeedTime = 30;
     int httpConnect = 10;
     int httpLowSpeedTime = 20;
+    int listingHeldNames = 65536;
+    qint64 listingHeldBytes = qint64{8} << 20;
 };
 Limits CurrentLimits();
 void SetLimits(const Limits& limits);
