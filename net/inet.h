@@ -10,8 +10,10 @@
 // Time limits (a silent server must not hang the window for ever):
 //   FTP   connect and login 15 s, each server reply 30 s, a transfer that
 //         moves less than 1 byte/s for 30 s is given up.
-//   HTTP  connect 10 s, a response that moves less than 1 byte/s for 20 s
-//         (including a server that accepts and never answers) is given up.
+//   HTTP  connect 10 s, a response that moves less than 1 KiB/s for 20 s
+//         (including a server that accepts and never answers) is given up;
+//         on a root handle for small resources (LimitToSmallResources) a
+//         request is given up after 30 s in all, however it trickles.
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -146,6 +148,12 @@ bool FtpDeleteFileRaw(Handle* hConnect, const QByteArray& remotePath);
 // Null when no response arrived; an error page is a response.
 HInternet InternetOpenUrlA(Handle* hInternet, const QString& url, const QString& headers,
                            quint32 headersLength, quint32 flags, quintptr context);
+// Makes every request opened on the root handle one for a small resource
+// (a version text, a signature): it must be complete within the small-fetch
+// limit, so a server that sends a byte now and then cannot hold the caller
+// for long. False for any other handle.
+bool LimitToSmallResources(Handle* hInternet);
+
 // HTTP status of a request handle (0 when none).
 int HttpStatus(Handle* hRequest);
 
@@ -164,6 +172,8 @@ struct Limits {
     int ftpLowSpeedTime = 30;
     int httpConnect = 10;
     int httpLowSpeedTime = 20;
+    int httpLowSpeedRate = 1024;  // bytes per second
+    int httpSmallTotal = 30;
     int listingHeldNames = 65536;
     qint64 listingHeldBytes = qint64{8} << 20;
 };
