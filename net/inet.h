@@ -10,8 +10,10 @@
 // Time limits (a silent server must not hang the window for ever):
 //   FTP   connect and login 15 s, each server reply 30 s, a transfer that
 //         moves less than 1 byte/s for 30 s is given up.
-//   HTTP  connect 10 s, a response that moves less than 1 byte/s for 20 s
-//         (including a server that accepts and never answers) is given up.
+//   HTTP  connect 10 s, a response that moves less than 1 KiB/s for 20 s
+//         (including a server that accepts and never answers) is given up;
+//         on a root handle for small resources (LimitToSmallResources) a
+//         request is given up after 30 s in all, however it trickles.
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -86,8 +88,10 @@ HInternet InternetOpenA(const QString& agent, quint32 accessType, const QString&
 // Names: a server that offers the UTF8 feature is switched to UTF-8 and its
 // names are UTF-8 both ways (a listed name that is not valid UTF-8 is read
 // as code page 949). Otherwise a listing's names are read as UTF-8 when all
-// of them are valid UTF-8, else all as code page 949, and a text path is
-// sent in code page 949. The raw calls below send a path's bytes unchanged.
+// of them are valid UTF-8, else all as code page 949 (a listing whose first
+// 65,536 names or 8 MiB of names are all valid UTF-8 is read from there on
+// as on a server with the feature), and a text path is sent in code page
+// 949. The raw calls below send a path's bytes unchanged.
 HInternet InternetConnectA(Handle* hInternet, const QString& server, int port, const QString& user,
                            const QString& password, quint32 service, quint32 flags, quintptr context);
 
@@ -144,6 +148,12 @@ bool FtpDeleteFileRaw(Handle* hConnect, const QByteArray& remotePath);
 // Null when no response arrived; an error page is a response.
 HInternet InternetOpenUrlA(Handle* hInternet, const QString& url, const QString& headers,
                            quint32 headersLength, quint32 flags, quintptr context);
+// Makes every request opened on the root handle one for a small resource
+// (a version text, a signature): it must be complete within the small-fetch
+// limit, so a server that sends a byte now and then cannot hold the caller
+// for long. False for any other handle.
+bool LimitToSmallResources(Handle* hInternet);
+
 // HTTP status of a request handle (0 when none).
 int HttpStatus(Handle* hRequest);
 
@@ -154,13 +164,18 @@ bool InternetCloseHandle(HInternet& handle);
 // callback must not call back into these functions.
 void SetWaitCallback(std::function<void()> callback);
 
-// Time limits in seconds, to be changed only by tests.
+// Time limits in seconds, and what a listing may hold back until it knows
+// its names' encoding; to be changed only by tests.
 struct Limits {
     int ftpConnect = 15;
     int ftpResponse = 30;
     int ftpLowSpeedTime = 30;
     int httpConnect = 10;
     int httpLowSpeedTime = 20;
+    int httpLowSpeedRate = 1024;  // bytes per second
+    int httpSmallTotal = 30;
+    int listingHeldNames = 65536;
+    qint64 listingHeldBytes = qint64{8} << 20;
 };
 Limits CurrentLimits();
 void SetLimits(const Limits& limits);

@@ -315,18 +315,27 @@ bool isAscii(const QByteArray& raw) {
 // encoding: UTF-8 when every name of the listing is valid UTF-8, else code
 // page 949 for all of them, since some code-page-949 names (체크.hwp) are
 // valid UTF-8 by chance. Until a listing has decided, the entries whose
-// names could go either way wait, in the server's order.
+// names could go either way wait, in the server's order. A hostile listing
+// must not fill memory that way: past Limits::listingHeldNames entries or
+// listingHeldBytes of names that all are valid UTF-8, the listing counts as
+// UTF-8 and goes on as on a server that speaks UTF-8.
 class ListingNames {
 public:
     ListingNames(bool utf8Server, const std::function<void(const FindData&)>& onEntry)
         : utf8Server_(utf8Server), onEntry_(onEntry) {}
 
     void take(FtpEntry& e) {
-        if (utf8Server_) return hand(e, decodeServerName(e.rawName));
+        if (utf8Server_ || utf8_) return hand(e, decodeServerName(e.rawName));
         if (cp949_) return hand(e, platform::FromCp949(e.rawName));
         if (held_.empty() && isAscii(e.rawName)) return hand(e, QString::fromLatin1(e.rawName));
         if (e.rawName.isValidUtf8()) {
+            heldBytes_ += e.rawName.size();
             held_.push_back(std::move(e));
+            const Limits& lim = ActiveLimits();
+            if (held_.size() >= static_cast<size_t>(lim.listingHeldNames) || heldBytes_ >= lim.listingHeldBytes) {
+                utf8_ = true;
+                finish();
+            }
             return;
         }
         cp949_ = true;
@@ -350,7 +359,9 @@ private:
     const bool utf8Server_;
     const std::function<void(const FindData&)>& onEntry_;
     bool cp949_ = false;
+    bool utf8_ = false;
     std::vector<FtpEntry> held_;
+    qint64 heldBytes_ = 0;
 };
 
 }  // namespace

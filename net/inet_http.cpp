@@ -2,6 +2,7 @@
 #include <curl/curl.h>
 
 #include <QList>
+#include <memory>
 
 #include "core/log.h"
 #include "net/curlengine.h"
@@ -61,12 +62,16 @@ public:
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         const core::TlsTrust& tls = ActiveTls().https;
         if (secure && tls.required && !engine_.applyTrust(tls)) return false;
+        // A proxy's reply to CONNECT is not the server's head: it would end
+        // the wait for the head before the server answered.
+        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent.constData());
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(lim.httpConnect));
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(lim.httpLowSpeedRate));
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(lim.httpLowSpeedTime));
+        if (root.smallResources) curl_easy_setopt(e, CURLOPT_TIMEOUT, static_cast<long>(lim.httpSmallTotal));
         engine_.applyProxy(root, url);
         if (reload) {
             // Neither a proxy nor any other cache may answer in the server's place.
@@ -146,6 +151,15 @@ HInternet InternetOpenUrlA(Handle* hInternet, const QString& url, const QString&
                        (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0))
         return nullptr;
     return request;
+}
+
+bool LimitToSmallResources(Handle* hInternet) {
+    auto* rootHandle = dynamic_cast<RootHandle*>(hInternet);
+    if (!rootHandle) return false;
+    auto root = std::make_shared<Root>(*rootHandle->root);
+    root->smallResources = true;
+    rootHandle->root = std::move(root);
+    return true;
 }
 
 int HttpStatus(Handle* hRequest) {

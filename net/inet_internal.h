@@ -14,6 +14,7 @@ struct Root {
     quint32 accessType = INTERNET_OPEN_TYPE_PRECONFIG;
     QByteArray proxy;
     QByteArray bypass;
+    bool smallResources = false;  // see LimitToSmallResources
 };
 
 class RootHandle final : public Handle {

@@ -1,6 +1,6 @@
 #include "update/signedfetch.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <optional>
 
 #include "core/log.h"
@@ -19,6 +19,15 @@ Verdict fetchSigned(const QString& url, const QString& localFile, const Expectat
     if (!sigBytes) return Verdict::NoSignature;
     SignatureCheck check(*sigBytes, expect);
     if (check.early() != Verdict::Accepted) return check.early();
+
+    // The signature stays beside the file: it is checked again before each
+    // run. It is written in full before the file replaces the old one, so
+    // that only its rename comes after; should that fail, the new file beside
+    // the old signature fails the check and is never run.
+    const QString sigPath = localFile + suffix;
+    platform::WholeFile sigOut(sigPath);
+    if (QFileInfo(sigPath).isDir() || !sigOut.open() || !sigOut.write(sigBytes->constData(), sigBytes->size()))
+        return Verdict::NotDownloaded;
 
     Verdict verdict = Verdict::NotDownloaded;
     DownloadCheck rules;
@@ -39,12 +48,7 @@ Verdict fetchSigned(const QString& url, const QString& localFile, const Expectat
         return verdict == Verdict::Accepted ? Verdict::NotDownloaded : verdict;
     }
 
-    // The signature stays beside the file: it is checked again before each run.
-    platform::WholeFile sigOut(localFile + suffix);
-    if (!sigOut.open() || !sigOut.write(sigBytes->constData(), sigBytes->size()) || !sigOut.commit(false)) {
-        QFile::remove(localFile);
-        return Verdict::NotDownloaded;
-    }
+    if (!sigOut.commit(false)) return Verdict::NotDownloaded;
     *revision = check.revision();
     return Verdict::Accepted;
 }

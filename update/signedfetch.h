@@ -11,7 +11,9 @@ namespace update {
 // ".minisig". Both are kept only when the signature verifies with the
 // built-in key for `expect` and the file is at most kProgramMaxBytes; then
 // the result is Accepted. Otherwise the refused download is gone and the
-// files that were there before are left as they were.
+// files that were there before are left as they were; only when the
+// signature cannot take its place after the file did is the new file left
+// beside the old signature, which does not vouch for it.
 Verdict DownloadSigned(const QString& url, const QString& localFile, const Expectation& expect);
 
 }  // namespace update

@@ -25,8 +25,9 @@ void roundTrip(QString& text) { text = platform::FromCp949(platform::ToCp949(tex
 struct Fetch {
     net::HInternet root;
     net::HInternet request;
-    Fetch(const QString& url, quint32 flags) {
+    Fetch(const QString& url, quint32 flags, bool small) {
         root = net::InternetOpenA(kAgent, net::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
+        if (root && small) net::LimitToSmallResources(root.get());
         if (root) request = net::InternetOpenUrlA(root.get(), url, QString(), 0, flags, 0);
         const int status = request ? net::HttpStatus(request.get()) : 0;
         if (status < 200 || status > 299) close();
@@ -54,7 +55,7 @@ bool download(QString& Url, QString& LocalFile, bool executable, const DownloadC
     roundTrip(Url);
     if (LocalFile.isEmpty() || QFileInfo(LocalFile).isDir()) return false;
     const quint32 flags = net::INTERNET_FLAG_RELOAD | (check ? net::INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
-    Fetch fetch(Url, flags);
+    Fetch fetch(Url, flags, false);
     if (!fetch.request) return false;
 
     // The old file stays in place until the new one is complete on disk.
@@ -76,6 +77,8 @@ QString ReadUrlText(QString& Url) {
     roundTrip(Url);
     net::HInternet root = net::InternetOpenA(kAgent, net::INTERNET_OPEN_TYPE_PRECONFIG, QString(), QString(), 0);
     if (!root) return QString();
+    // The version text is read at every start, before the program's window.
+    net::LimitToSmallResources(root.get());
     net::HInternet request = net::InternetOpenUrlA(root.get(), Url, QString(), 0, net::INTERNET_FLAG_RELOAD, 0);
     if (!request) {
         net::InternetCloseHandle(root);
@@ -103,7 +106,7 @@ bool DownloadUrlToFile(QString& Url, QString& LocalFile, bool executable, const 
 std::optional<QByteArray> FetchSmallResource(const QString& Url, qint64 maxBytes) {
     QString url = Url;
     roundTrip(url);
-    Fetch fetch(url, net::INTERNET_FLAG_RELOAD | net::INTERNET_FLAG_NO_AUTO_REDIRECT);
+    Fetch fetch(url, net::INTERNET_FLAG_RELOAD | net::INTERNET_FLAG_NO_AUTO_REDIRECT, true);
     QByteArray body;
     const bool ok = fetch.read([&](const char* data, quint32 size) {
         if (body.size() + size > maxBytes) return false;

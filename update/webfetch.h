@@ -10,7 +10,8 @@ namespace update {
 
 // The first bytes (at most 20) of the resource as text, decoded from code
 // page 949, untrimmed; the empty text when the server cannot be reached, the
-// resource is empty or the read fails. An error page counts as the resource.
+// resource is empty or the read fails (it has 30 s in all: see
+// net::LimitToSmallResources). An error page counts as the resource.
 // `Url` comes back as it reads after its trip through code page 949.
 QString ReadUrlText(QString& Url);
 
@@ -36,7 +37,7 @@ struct DownloadCheck {
 bool DownloadUrlToFile(QString& Url, QString& LocalFile, bool executable, const DownloadCheck& check);
 
 // The whole resource (a 2xx answer, no redirect followed) when it has at
-// most `maxBytes` bytes; nothing otherwise.
+// most `maxBytes` bytes and arrived within 30 s; nothing otherwise.
 std::optional<QByteArray> FetchSmallResource(const QString& Url, qint64 maxBytes);
 
 }  // namespace update

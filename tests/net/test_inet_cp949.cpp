@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include <curl/curl.h>
@@ -15,6 +16,7 @@
 #include "browser/download.h"
 #include "browser/listing.h"
 #include "ftpscratch.h"
+#include "net/inet.h"
 #include "platform/textcodec.h"
 #include "testsupport.h"
 
@@ -182,6 +184,30 @@ TEST_P(Cp949Peer, NamesThatAreUtf8ByChanceReadAsTheCodePage) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rawName, bytes);
     EXPECT_TRUE(s.linesOf(QString::fromUtf8(bytes)).empty());
+}
+
+// Valid UTF-8 names are not held back without bound: past the limit (3
+// here) they count as UTF-8, and each later name is read on its own, the
+// peer's code-page-949 names as Hangul still.
+TEST_P(Cp949Peer, ALongRunOfUtf8NamesIsNotHeldBackToTheEnd) {
+    const net::Limits saved = net::CurrentLimits();
+    net::Limits few = saved;
+    few.listingHeldNames = 3;
+    net::SetLimits(few);
+    // "a_" sorts them before the peer's Hangul names, after its first ASCII ones.
+    const QString p = QString::number(QCoreApplication::applicationPid());
+    std::vector<QString> names;
+    std::vector<std::unique_ptr<PeerFile>> files;
+    for (int i = 1; i <= 4; ++i) {
+        names.push_back(QStringLiteral("a_\u00e9%1.%2.txt").arg(i).arg(p));
+        files.push_back(std::make_unique<PeerFile>(GetParam(), names.back().toUtf8()));
+        EXPECT_TRUE(files.back()->put());
+    }
+    Session s(*GetParam().server);
+    for (const QString& name : names) EXPECT_EQ(s.linesOf(name).size(), 1u) << name.toStdString();
+    for (const QString& name : {kBlankName, kOddName, QStringLiteral("report.zip")})
+        EXPECT_EQ(s.linesOf(name).size(), 1u) << name.toStdString();
+    net::SetLimits(saved);
 }
 
 INSTANTIATE_TEST_SUITE_P(DosAndUnix, Cp949Peer, ::testing::ValuesIn(kPeers),

@@ -1,8 +1,11 @@
 #pragma once
 // A scripted HTTP peer for what the update server of the test environment
 // cannot show: the request as it arrived, a body cut short, a redirect.
-// Answers one connection per scripted response, in order, on its own thread.
+// Answers one connection per scripted response, in order, on its own thread;
+// with `dripMs` each response's body goes out one byte at a time, that far
+// apart, after the head.
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,7 +17,8 @@ namespace testinet {
 
 class FakeHttp {
 public:
-    explicit FakeHttp(std::vector<std::string> responses) : responses_(std::move(responses)) {
+    explicit FakeHttp(std::vector<std::string> responses, int dripMs = 0)
+        : responses_(std::move(responses)), dripMs_(dripMs) {
         port_ = testsupport::sock::ListenOnLoopback(listener_);
         thread_ = std::thread([this] { serve(); });
     }
@@ -55,7 +59,12 @@ private:
                 std::lock_guard<std::mutex> lock(mutex_);
                 requests_.push_back(request);
             }
-            ::send(client, response.data(), static_cast<int>(response.size()), kSendFlags);
+            const size_t head = dripMs_ > 0 ? response.find("\r\n\r\n") + 4 : response.size();
+            ::send(client, response.data(), static_cast<int>(head), kSendFlags);
+            for (size_t i = head; i < response.size() && !stop_; ++i) {
+                if (::send(client, response.data() + i, 1, kSendFlags) != 1) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(dripMs_));
+            }
             closeSocket(client);
         }
     }
@@ -63,6 +72,7 @@ private:
     std::vector<std::string> responses_, requests_;
     std::mutex mutex_;
     std::atomic<bool> stop_{false};
+    int dripMs_;
     int port_ = 0;
     std::thread thread_;
 };

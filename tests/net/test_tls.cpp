@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "net/inet.h"
@@ -22,7 +23,8 @@ namespace {
 
 // The tests talk to their own servers, never through a proxy of the machine.
 const bool kProxiesOff = [] {
-    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY"}) qunsetenv(name);
+    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        qunsetenv(name);
     return true;
 }();
 
@@ -199,6 +201,19 @@ TEST_F(TlsTest, UpdateFetchOverHttps) {
     EXPECT_EQ(update::ReadUrlText(relayed).trimmed(), want);
     EXPECT_EQ(relay.seen().find("Quendrel"), std::string::npos);
     EXPECT_EQ(relay.seen().find("GET "), std::string::npos);
+
+    // Through a proxy: the server's answer counts, not the proxy's reply to
+    // CONNECT (a signed download checks that status).
+    {
+        testsupport::TcpRelay proxy(0, testsupport::TcpRelay::ConnectProxy);
+        qputenv("https_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
+        QString viaProxy = url(testenv::tls::kHttpsPort);
+        EXPECT_EQ(update::ReadUrlText(viaProxy).trimmed(), want);
+        const std::optional<QByteArray> small = update::FetchSmallResource(viaProxy, 4096);
+        qunsetenv("https_proxy");
+        EXPECT_EQ(small.value_or("<nothing>").trimmed(), want.toLatin1());
+        EXPECT_EQ(proxy.seen().rfind("CONNECT localhost:", 0), 0u) << proxy.seen().substr(0, 40);
+    }
 
     const QString dir = QDir::tempPath() + QStringLiteral("/orvel-tls-%1").arg(QCoreApplication::applicationPid());
     QDir().mkpath(dir);

@@ -2,7 +2,10 @@
 // A TCP relay between a client under test and a test server, keeping every
 // byte that passed either way: proof of what travelled in clear text.
 // Connections are relayed one after the other, on the relay's own thread.
+// As a proxy, it first takes the client's CONNECT request and relays to the
+// loopback port named there.
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,7 +16,8 @@ namespace testsupport {
 
 class TcpRelay {
 public:
-    explicit TcpRelay(int targetPort) : target_(targetPort) {
+    enum Kind { Fixed, ConnectProxy };
+    explicit TcpRelay(int targetPort, Kind kind = Fixed) : target_(targetPort), kind_(kind) {
         port_ = sock::ListenOnLoopback(listener_);
         thread_ = std::thread([this] { serve(); });
     }
@@ -35,12 +39,37 @@ private:
             if (sock::WaitFor(listener_, 100) <= 0) continue;
             const sock::Socket client = ::accept(listener_, nullptr, nullptr);
             if (client == sock::Socket(-1)) return;
+            const int target = kind_ == ConnectProxy ? connectTarget(client) : target_;
             const sock::Socket server = sock::NewSocket();
-            sockaddr_in to = sock::Loopback(target_);
-            if (::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) pump(client, server);
+            sockaddr_in to = sock::Loopback(target);
+            if (target > 0 && ::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                (kind_ == Fixed || sendAll(client, "HTTP/1.1 200 Connection established\r\n\r\n")))
+                pump(client, server);
             sock::Close(server);
             sock::Close(client);
         }
+    }
+
+    static bool sendAll(sock::Socket s, const std::string& text) {
+        return ::send(s, text.data(), static_cast<int>(text.size()), sock::kSendFlags) == static_cast<int>(text.size());
+    }
+
+    // Reads the request head byte by byte (nothing of the tunnel after it);
+    // the port of "CONNECT host:port", or 0.
+    int connectTarget(sock::Socket client) {
+        std::string head;
+        char c = 0;
+        while (head.size() < 4096 && head.find("\r\n\r\n") == std::string::npos) {
+            if (sock::WaitFor(client, 5000) <= 0 || ::recv(client, &c, 1, 0) != 1) return 0;
+            head += c;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            seen_ += head;
+        }
+        if (head.rfind("CONNECT ", 0) != 0) return 0;
+        const size_t colon = head.find(':'), end = head.find(' ', 8);
+        return colon < end ? std::atoi(head.substr(colon + 1, end - colon - 1).c_str()) : 0;
     }
 
     void pump(sock::Socket client, sock::Socket server) {
@@ -63,6 +92,7 @@ private:
 
     sock::Winsock winsock_;
     int target_;
+    Kind kind_;
     sock::Socket listener_ = sock::NewSocket();
     int port_ = 0;
     std::string seen_;

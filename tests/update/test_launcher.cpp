@@ -259,6 +259,18 @@ TEST_F(LauncherTest, NewerCheckerBringsBothCompanionsOrNeither) {
     EXPECT_EQ(contentOf(at(QStringLiteral("sarvix.exe"))), QByteArray("old replacer"));
     EXPECT_EQ(contentOf(at(QStringLiteral("Quendrel.exe"))), contentOf(kChecker));
     EXPECT_TRUE(boxes_.texts().empty());
+
+    // A folder holds the checker's signature name, so no signature can be
+    // stored: refused before the old checker was touched, and nothing runs.
+    server_.publish(QStringLiteral("Quendrel.exe"), standIn("fresh"), checkerRev_ + 1);
+    QFile::remove(at(QStringLiteral("Quendrel.exe.minisig")));
+    ASSERT_TRUE(QDir().mkpath(at(QStringLiteral("Quendrel.exe.minisig"))));
+    EXPECT_FALSE(L::AutoUpdaterSelfUpdate(folder_));
+    EXPECT_EQ(contentOf(at(QStringLiteral("Quendrel.exe"))), contentOf(kChecker));
+    EXPECT_EQ(run(), std::nullopt);
+    EXPECT_EQ(requestsFor(lastver()), checks + 1);
+    EXPECT_FALSE(QFile::exists(at(QStringLiteral("started.log"))));
+    EXPECT_TRUE(boxes_.texts().empty());
 }
 
 TEST_F(LauncherTest, NewBuildIsInstalledByTheReplacerAndStartedOnce) {

@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
+#include "net/inet.h"
 #include "platform/textcodec.h"
 #include "tests/net/test_inet_fakehttp.h"
 #include "testsupport.h"
@@ -192,4 +194,37 @@ TEST(WebFetch, CheckedDownloadRefusesRedirectsOversizeAndRejectedBytes) {
     EXPECT_EQ(update::FetchSmallResource(res.url, 10), std::optional<QByteArray>("0123456789"));
     EXPECT_EQ(update::FetchSmallResource(res.url, 9), std::nullopt);
     EXPECT_EQ(update::FetchSmallResource(kUpdateUrl + QStringLiteral("no_such.minisig"), 4096), std::nullopt);
+}
+
+// A server that sends a byte now and then: a version text or a signature
+// is given up at the small-fetch limit, a program at the minimum rate; the
+// old file stays. (Limits shortened to 2 s; the peer drips 4 bytes/s and
+// would be done only after 25 s.)
+TEST(WebFetch, ADrippingServerIsGivenUpInTime) {
+    const net::Limits saved = net::CurrentLimits();
+    net::Limits shortened = saved;
+    shortened.httpSmallTotal = 2;
+    shortened.httpLowSpeedTime = 2;
+    net::SetLimits(shortened);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
+    testinet::FakeHttp peer({head + std::string(100, '1'), head + std::string(100, 's'), head + std::string(100, 'p')},
+                            250);
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(peer.port());
+    Folder dir;
+    QString target = dir.file(QStringLiteral("checker.bin"));
+    writeFile(target, "the working program");
+
+    QElapsedTimer took;
+    took.start();
+    QString url = base + QStringLiteral("v.txt");
+    EXPECT_EQ(ReadUrlText(url), QString());
+    EXPECT_LT(took.restart(), 6000);
+    EXPECT_EQ(update::FetchSmallResource(base + QStringLiteral("p.minisig"), 4096), std::nullopt);
+    EXPECT_LT(took.restart(), 6000);
+    url = base + QStringLiteral("p.bin");
+    EXPECT_FALSE(DownloadUrlToFile(url, target));
+    EXPECT_LT(took.restart(), 6000);
+    EXPECT_EQ(contentOf(target), QByteArray("the working program"));
+    EXPECT_EQ(dir.entries(), QStringList{QStringLiteral("checker.bin")});
+    net::SetLimits(saved);
 }
