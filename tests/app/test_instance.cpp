@@ -231,7 +231,7 @@ TEST(Accessibility, WindowsAreFoundByTitle) {
     // The distribution's Python: the accessibility client is its package.
     probe.start(QStringLiteral("dbus-run-session"),
                 {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
-                 QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("a11y_probe.py")), screen.prog,
+                 QStringLiteral(ORVEL_A11Y_PROBE), screen.prog,
                  QStringLiteral("demo1234")});
     ASSERT_TRUE(probe.waitForFinished(180000));
     // The bus's own services print on the same stdout.
