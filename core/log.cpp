@@ -149,6 +149,10 @@ void writeLine(LogState& st, const QByteArray& line) {
         if (!QFile::rename(path, old)) QFile::remove(path);
         if (!openFile(st)) return;
     }
+    // The companions add their lines to the same file while the program
+    // waits for them. Qt appends on Windows only by going to the end when
+    // the file opens, so each line goes to the end as the file stands now.
+    st.file.seek(st.file.size());
     st.file.write(line);
 }
 

@@ -92,6 +92,25 @@ TEST_F(LogFile, WritesMaskedLinesOfTheProgramsCategoriesFromInfoUp) {
     EXPECT_FALSE(log.contains(QStringLiteral("qt chatter")));
 }
 
+// A companion adds its lines to the same file while the program waits for
+// it; the program's next line goes after them, not over them.
+TEST_F(LogFile, AnotherWritersLinesStay) {
+    ASSERT_TRUE(core::InstallLog(path_));
+    qCInfo(core::lcNet, "first");
+    {
+        QFile companion(path_);
+        ASSERT_TRUE(companion.open(QIODevice::WriteOnly | QIODevice::Append));
+        companion.write("companion's line, long enough to be overwritten\n");
+    }
+    qCInfo(core::lcNet, "second");
+    core::RemoveLog();
+    const QString log = QString::fromUtf8(readAll(path_));
+    const qsizetype first = log.indexOf(QStringLiteral("orvel.net: first\n"));
+    const qsizetype companion = log.indexOf(QStringLiteral("companion's line, long enough to be overwritten\n"));
+    const qsizetype second = log.indexOf(QStringLiteral("orvel.net: second\n"));
+    EXPECT_TRUE(first >= 0 && companion > first && second > companion) << log.toStdString();
+}
+
 TEST_F(LogFile, RotatesIntoOneOldFile) {
     const qint64 limit = 2000;
     ASSERT_TRUE(core::InstallLog(path_, limit));
