@@ -51,12 +51,20 @@ frmLogin::~frmLogin() {
 void frmLogin::Form_Load() {
     LoginSucceeded = false;
     const QString app = SettingsApp(), sec = SettingsSection();
-    if (platform::HasSecretSetting(app, sec, kPasswd))
-        ui->txtPassword->setText(platform::GetSecretSetting(app, sec, kPasswd));
     // Anything but an integer falls back to unticked.
     bool ok = false;
     const int state = platform::GetSetting(app, sec, kIsSave, QStringLiteral("0")).trimmed().toInt(&ok);
-    ui->chkpwdSave->setChecked(ok && state == 1);
+    const bool remembered = ok && state == 1;
+    if (remembered) {
+        if (platform::HasSecretSetting(app, sec, kPasswd))
+            ui->txtPassword->setText(platform::GetSecretSetting(app, sec, kPasswd));
+    } else if (!platform::GetSecretSetting(app, sec, kPasswd).isEmpty()) {
+        // Unticked means forgotten. A build that knows only the plain value
+        // (it shares these settings) blanks that one and leaves our
+        // protected copy, which must not sign the user in.
+        platform::SaveSecretSetting(app, sec, kPasswd, QString());
+    }
+    ui->chkpwdSave->setChecked(remembered);
     m_bFirstActivate = true;
 }
 

@@ -288,6 +288,21 @@ TEST_F(Login, WrongPasswordAndHiddenUserLookAlike) {
     }
 }
 
+// With the box unticked nothing is remembered, whatever another build of
+// the program left behind: no password in the box, no sign-in without a
+// key press, and the copy is gone.
+TEST_F(Login, UntickedMeansForgotten) {
+    store(QStringLiteral("passwd"), QStringLiteral("pw-kim"));
+    store(QStringLiteral("issave_passwd"), QStringLiteral("0"));
+    ScriptedMsgBoxes boxes;
+    frmLogin f(nullptr, endpoints());
+    EXPECT_FALSE(saveBox(f)->isChecked());
+    EXPECT_EQ(password(f)->text(), QString());
+    open(f);
+    EXPECT_FALSE(f.LoginSucceeded);
+    EXPECT_EQ(setting(kPasswdKey), QString());
+}
+
 TEST_F(Login, RememberedPassword) {
     // Correct: signs in during the first activation, without a key press.
     store(QStringLiteral("issave_passwd"), QStringLiteral("1"));
