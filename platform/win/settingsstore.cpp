@@ -184,8 +184,11 @@ void SaveSecretSetting(const QString& appName, const QString& section, const QSt
     std::optional<QByteArray> blob;
     if (!value.isEmpty()) blob = ProtectSecret(value, purposeOf(appName, section, key));
     if (blob) {
-        writeValue(appName, section, protectedName, REG_BINARY, reinterpret_cast<const BYTE*>(blob->constData()),
-                   static_cast<DWORD>(blob->size()));
+        // The plain value stays where the protected copy cannot be written:
+        // the next read takes it over again.
+        if (!writeValue(appName, section, protectedName, REG_BINARY, reinterpret_cast<const BYTE*>(blob->constData()),
+                        static_cast<DWORD>(blob->size())))
+            return;
     } else {
         if (!value.isEmpty()) qWarning("the system could not protect a setting; it is not kept");
         deleteValue(appName, section, protectedName);
