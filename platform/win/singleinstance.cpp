@@ -6,6 +6,7 @@
 #include "platform/singleinstance.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <QCoreApplication>
@@ -16,24 +17,51 @@ namespace platform {
 
 namespace {
 
-// The SID of the user this process runs as, in its "S-1-5-..." text; empty
-// when the token cannot be read.
-QString userSid() {
+// The TOKEN_USER or TOKEN_OWNER of this process; empty when the token
+// cannot be read.
+std::vector<unsigned char> tokenInfo(TOKEN_INFORMATION_CLASS what) {
     HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return QString();
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buf(size ? size : 1);
-    QString text;
-    if (size && ::GetTokenInformation(token, TokenUser, buf.data(), size, &size)) {
-        wchar_t* sid = nullptr;
-        if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buf.data())->User.Sid, &sid)) {
-            text = QString::fromWCharArray(sid);
-            ::LocalFree(sid);
-        }
-    }
+    ::GetTokenInformation(token, what, nullptr, 0, &size);
+    std::vector<unsigned char> buf(size);
+    if (!size || !::GetTokenInformation(token, what, buf.data(), size, &size)) buf.clear();
     ::CloseHandle(token);
-    return text;
+    return buf;
+}
+
+PSID userOf(std::vector<unsigned char>& tokenUser) {
+    return tokenUser.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid;
+}
+
+// The user's SID in its "S-1-5-..." text; empty without one.
+QString sidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!sid || !::ConvertSidToStringSidW(sid, &text)) return QString();
+    const QString out = QString::fromWCharArray(text);
+    ::LocalFree(text);
+    return out;
+}
+
+// A user's SID is no secret, so another user on the same PC can create the
+// name first and grant everyone access to it. Only a mutex owned by this
+// user counts as this user's copy: owned by the user, by the default owner
+// of this process's objects (the administrators, for an elevated copy), or
+// by an administrator or the system, who could end this copy anyway.
+bool ownedByThisUser(HANDLE mutex, PSID user) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                          nullptr, &sd) != ERROR_SUCCESS)
+        return false;
+    auto defaultOwner = tokenInfo(TokenOwner);
+    const bool ours =
+        owner && ((user && ::EqualSid(owner, user)) ||
+                  (!defaultOwner.empty() &&
+                   ::EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner)) ||
+                  ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid));
+    ::LocalFree(sd);
+    return ours;
 }
 
 QString mutexName(const QString& sid) {
@@ -46,12 +74,16 @@ QString mutexName(const QString& sid) {
 
 }  // namespace
 
-QString InstanceLockPath() { return mutexName(userSid()); }
+QString InstanceLockPath() {
+    auto user = tokenInfo(TokenUser);
+    return mutexName(sidText(userOf(user)));
+}
 
 bool PrevInstance() {
     static HANDLE held = nullptr;  // lives until the process ends
     if (held) return false;
-    const QString sid = userSid();
+    auto user = tokenInfo(TokenUser);
+    const QString sid = sidText(userOf(user));
     const QString name = mutexName(sid);
     // Only this user (elevated or not) and the system may open it.
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, FALSE};
@@ -68,8 +100,9 @@ bool PrevInstance() {
     // another user keep this one from ever starting.
     if (!h) return false;
     if (err == ERROR_ALREADY_EXISTS) {
+        const bool running = ownedByThisUser(h, userOf(user));
         ::CloseHandle(h);
-        return true;
+        return running;
     }
     held = h;
     return false;
