@@ -74,7 +74,14 @@ QString ProxyServerFor(QStringView list, QStringView scheme) {
         return true;
     });
     const QStringView chosen = forScheme.isEmpty() ? forAll : forScheme;
-    return isPlainAddress(chosen) ? chosen.toString() : QString();
+    if (!isPlainAddress(chosen)) return QString();
+    // Without a port the system means 80; libcurl would take 1080.
+    QStringView hostPort = chosen;
+    if (hostPort.startsWith(u"http://", Qt::CaseInsensitive)) hostPort = hostPort.mid(7);
+    const qsizetype colon = hostPort.lastIndexOf(u':');
+    const bool hasPort = colon >= 0 && colon + 1 < hostPort.size() && !hostPort.mid(colon).contains(u']');
+    if (hasPort) return chosen.toString();
+    return (chosen.endsWith(u':') ? chosen.chopped(1) : chosen).toString() + QStringLiteral(":80");
 }
 
 bool BypassesProxy(QStringView bypass, QStringView host) {

@@ -21,8 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const QString& scheme : {other, QStringLiteral("http"), QStringLiteral("https")}) {
         const QString server = formats::ProxyServerFor(list, scheme);
         if (server.isEmpty()) continue;
-        FUZZ_CHECK(list.contains(server));
-        FUZZ_CHECK(server.size() <= formats::kMaxProxyEntry);
+        // Found in the list, but for the port 80 added where it named none.
+        const bool portAdded = !list.contains(server) && server.endsWith(QLatin1String(":80"));
+        const QString found = portAdded ? server.chopped(3) : server;
+        FUZZ_CHECK(list.contains(found) || (portAdded && list.contains(found + u':')));
+        FUZZ_CHECK(found.size() <= formats::kMaxProxyEntry);
         QStringView rest = server;
         if (rest.startsWith(u"http://", Qt::CaseInsensitive)) rest = rest.mid(7);
         FUZZ_CHECK(!rest.isEmpty() && !rest.contains(u"://") && !rest.contains(u'@') && !rest.contains(u'/'));

@@ -25,6 +25,11 @@ TEST(ProxyList, TheServerForAScheme) {
         {"all:1;https=p2:443", "https", "p2:443"},  // the scheme's own wins
         {"all:1;https=p2:443", "http", "all:1"},
         {"[::1]:3128", "http", "[::1]:3128"},
+        // Without a port the system means 80, not libcurl's 1080.
+        {"proxy.corp", "http", "proxy.corp:80"},
+        {"http://proxy.corp", "https", "http://proxy.corp:80"},
+        {"https=proxy.corp:", "https", "proxy.corp:80"},
+        {"[fd00::1]", "http", "[fd00::1]:80"},
         {"", "http", ""},
         {";;  ;", "http", ""},
         // What libcurl would read as something else, or as more than an
