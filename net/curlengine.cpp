@@ -153,7 +153,9 @@ void Engine::applyProxy(const Root& root, const QByteArray& url) {
         curl_easy_setopt(e, CURLOPT_PROXY, "");
     } else if (root.accessType == INTERNET_OPEN_TYPE_PROXY) {
         curl_easy_setopt(e, CURLOPT_PROXY, root.proxy.constData());
-        if (!root.bypass.isEmpty()) curl_easy_setopt(e, CURLOPT_NOPROXY, root.bypass.constData());
+        // Set even when empty: otherwise libcurl reads no_proxy from the
+        // environment, which these settings replace.
+        curl_easy_setopt(e, CURLOPT_NOPROXY, root.bypass.constData());
     } else if (const platform::SystemProxy system = platform::CurrentSystemProxy(); !system.servers.isEmpty()) {
         // The system's settings (Windows keeps them apart from the
         // environment) decide: their server for the scheme, or none.
@@ -163,6 +165,7 @@ void Engine::applyProxy(const Root& root, const QByteArray& url) {
         qCDebug(core::lcNet).noquote() << "system proxy for" << target.host() << ":"
                                        << (server.isEmpty() ? QByteArray("none") : server);
         curl_easy_setopt(e, CURLOPT_PROXY, server.constData());  // libcurl keeps a copy
+        curl_easy_setopt(e, CURLOPT_NOPROXY, "");  // the bypass list has decided, not no_proxy
     }
     // Otherwise libcurl follows http_proxy, https_proxy, ftp_proxy and no_proxy.
 }

@@ -95,7 +95,9 @@ TEST(InetHttp, TheSystemsProxySettingsDecideWhenItHasThem) {
                               "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nproxied"});
     testinet::FakeHttp server({"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\ndirect",
                                "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\ndirect"});
-    EnvVar envProxy("http_proxy", "http://127.0.0.1:9");  // the environment no longer counts
+    // The environment no longer counts, neither its proxy nor its exceptions.
+    EnvVar envProxy("http_proxy", "http://127.0.0.1:9");
+    EnvVar envNoProxy("no_proxy", "*");
     const QString proxyAt = QStringLiteral("127.0.0.1:") + QString::number(proxy.port());
     const QString direct = QStringLiteral("http://127.0.0.1:%1/v.txt").arg(server.port());
     struct Source {
