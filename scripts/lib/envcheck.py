@@ -147,6 +147,21 @@ class FtpServers(unittest.TestCase):
                 f.retrbinary("RETR as_files/견적서_2024.xlsx", h.update)
                 self.assertEqual(h.hexdigest(), files["견적서_2024.xlsx"][0])
 
+    def test_a_leaving_session_leaves_the_others_answering(self):
+        # A session that made an active-mode transfer ends while another
+        # client is between USER and PASS: the server's poller has been seen
+        # to drop the other client's connection, whose socket took the data
+        # connection's old number.
+        a = ftp(PORT["FTP"], passive=False)
+        a.retrbinary("RETR as_files/empty.txt", lambda b: None)
+        b = ftplib.FTP(encoding="utf-8")
+        b.connect(HOST, PORT["FTP"], timeout=5)
+        b.sendcmd("USER " + USER)
+        a.close()
+        time.sleep(0.3)
+        self.assertTrue(b.sendcmd("PASS " + PASSWORD).startswith("230"))
+        b.quit()
+
     def test_peer_server_is_anonymous_and_lists_the_same_folder(self):
         with ftp(PORT["FTP_PEER"], E["FTP_PEER_USER"], "", passive=False) as f:
             lines = []

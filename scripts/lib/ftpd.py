@@ -43,7 +43,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FileProducer, FTPHandler
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FileProducer, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 from ftpfiles import fs_to_wire, wire_to_fs
@@ -67,6 +67,21 @@ GARBAGE_LINES = [
     b"\t   \t",
     b"lone line feed only\n-rw-r--r-- 1 owner group 1 Jan",
 ]
+
+
+class OwnSocketActiveDTP(ActiveDTP):
+    """pyftpdlib keeps the connector of a PORT/EPRT after its socket has gone
+    to the data channel, and closing it later (at the next PORT or the end of
+    the session) unregisters the socket's old number from the poller. By then
+    that number may belong to another client's control connection, which is
+    never read again: that client waits for a reply until its time limit.
+    Once connected, the connector forgets the number and the socket."""
+
+    def handle_connect(self):
+        super().handle_connect()
+        if not self._closed:
+            self._fileno = None
+            self.socket = None
 
 
 class CutDTPHandler(DTPHandler):
@@ -223,6 +238,7 @@ def make_cp949_handler(base, dos):
 def make_handler(mode, base=FTPHandler):
     class Handler(base):
         use_sendfile = False
+        active_dtp = OwnSocketActiveDTP
         banner = "orvel test ftp ready."
 
         def pre_process_command(self, line, cmd, arg):
