@@ -201,10 +201,10 @@ private:
             case CURLE_FTP_WEIRD_SERVER_REPLY:
                 return true;
             case CURLE_OPERATION_TIMEDOUT:
-                // Not a word back on a connection that was logged in: the
-                // command never reached the server (seen now and then in
-                // active mode after a finished download), so a fresh
-                // connection gets it once more.
+                // Not a word back on a connection that was logged in: it
+                // was most likely dropped on the way without a close (a
+                // firewall forgetting an idle connection), so the command
+                // never arrived and a fresh connection gets it once more.
                 return reply.lastReply == 0;
             default:
                 return false;
