@@ -176,7 +176,8 @@ TEST(Admin, PingSkippedWhileRealQueryRuns) {
     RecordsetPtr rs;
     std::thread t([&] {
         try {
-            rs = c.real_query(QStringLiteral("SELECT SLEEP(1) AS s"), 20);
+            // Long enough for the checks below on a busy machine.
+            rs = c.real_query(QStringLiteral("SELECT SLEEP(3) AS s"), 20);
         } catch (const platform::Error&) {  // rs stays empty: reported below
         }
     });
