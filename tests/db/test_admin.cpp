@@ -173,41 +173,59 @@ TEST(Admin, PingSkippedWhileRealQueryRuns) {
     cMySQL c;
     ASSERT_TRUE(Connect(c, Env::dbPort(), kUser, kPassword, QString(), true));
     const int id = c.thread_id();
+    // A ping counts as an administrative command of its connection; sent on
+    // the busy connection it would also mix its answer into the query's.
+    auto pings = [&c] {
+        const RecordsetPtr r = c.query(QStringLiteral("SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
+                                                      "WHERE VARIABLE_NAME = 'COM_ADMIN_COMMANDS'"));
+        return r ? r->Fields(0).Value().toLongLong() : -1;
+    };
+    // The query waits for a lock this test holds, as long as it must.
+    cMySQL holder;
+    ASSERT_TRUE(Connect(holder, Env::dbPort(), kUser, kPassword, QString(), true));
+    const QString lock = Unique(QStringLiteral("ping"));
+    ASSERT_TRUE(holder.query(QStringLiteral("SELECT GET_LOCK('%1', 0)").arg(lock)));
+    const long long before = pings();
     RecordsetPtr rs;
     std::thread t([&] {
         try {
-            // Long enough for the checks below on a busy machine.
-            rs = c.real_query(QStringLiteral("SELECT SLEEP(3) AS s"), 20);
+            const QString wait = QStringLiteral("SELECT GET_LOCK('%1', 60) AS s").arg(lock);
+            rs = c.real_query(wait, static_cast<int>(wait.toUtf8().size()));
         } catch (const platform::Error&) {  // rs stays empty: reported below
         }
     });
     bool running = false;
-    for (int i = 0; i < 200 && !running; ++i) {
+    for (int i = 0; i < 500 && !running; ++i) {
         running = RootSql(QStringLiteral("SELECT command FROM information_schema.processlist WHERE id = %1").arg(id)) ==
                   std::vector<QString>{QStringLiteral("Query")};
         if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(running);
-    // A ping counts as an administrative command on the server; sent on the
-    // busy connection it would also mix its answer into the query's.
-    auto pings = [] {
-        return RootSql(QStringLiteral("SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
-                                      "WHERE VARIABLE_NAME = 'COM_ADMIN_COMMANDS'"))
-            .at(0)
-            .toLongLong();
-    };
-    const long long before = pings();
+    // A ping that waits for the busy connection would wait for the lock: it
+    // is let go after 10 s, so that such a fault fails here, not hangs.
+    std::atomic<bool> pinged{false}, waitedForLock{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 200 && !pinged; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!pinged) {
+            waitedForLock = true;
+            RootSql(QStringLiteral("KILL %1").arg(holder.thread_id()));
+        }
+    });
     c.ping();
-    EXPECT_EQ(pings(), before);
+    pinged = true;
+    watchdog.join();
+    EXPECT_FALSE(waitedForLock) << "the ping went to the busy connection";
+    if (!waitedForLock) holder.query(QStringLiteral("SELECT RELEASE_LOCK('%1')").arg(lock));
     t.join();
     ASSERT_TRUE(rs);
-    EXPECT_EQ(rs->Fields(0).Value(), "0");
+    EXPECT_EQ(rs->Fields(0).Value(), "1");
+    EXPECT_EQ(pings(), before);
 
     // After a raise the flag is clear again: ping reaches the server.
     EXPECT_EQ(raised([&] { c.real_query(QStringLiteral("SELEC"), 5); }).first, 1064);
     const long long idle = pings();
     c.ping();
-    EXPECT_GT(pings(), idle);
+    EXPECT_EQ(pings(), idle + 1);
     RootSql(QStringLiteral("KILL %1").arg(id));
     EXPECT_EQ(raised([&] { c.ping(); }).second, "cMysql::ping");
 }
